@@ -1,0 +1,132 @@
+// The filter builder and the filter.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarnwhisk/allowlist.hpp"
+#include "tarnwhisk/censor.hpp"
+#include "tarnwhisk/data.hpp"
+#include "tarnwhisk/error.hpp"
+#include "tarnwhisk/matcher.hpp"
+#include "tarnwhisk/normalize.hpp"
+#include "tarnwhisk/scorer.hpp"
+
+namespace tarnwhisk {
+
+class Tarnwhisk;
+
+// Collects the configuration of one filter. Every operation returns the builder; list
+// operations append, settings replace. A setting never set stays "unset" and build()
+// applies its default. No operation validates anything: duplicate languages, empty
+// words and empty allowlist terms are all accepted.
+class TarnwhiskBuilder {
+ public:
+  // Loads the built-in list of `language` (a language given twice is loaded twice, to
+  // the same effect). With no language at all, build() loads English.
+  TarnwhiskBuilder& language(Language language);
+  // Appends the caller's own words, texts unchanged. A built-in entry of byte-equal text
+  // wins over an added one.
+  TarnwhiskBuilder& add_words(std::vector<WordEntry> words);
+  // Drops every entry, built-in or added, whose text equals one of these after ASCII
+  // lower-casing of both.
+  TarnwhiskBuilder& remove_words(std::vector<std::string> words);
+  // Appends allowlist terms (stored ASCII-lower-cased).
+  TarnwhiskBuilder& allowlist(std::vector<std::string> terms);
+  // Level of normalisation of input text. Default Basic.
+  TarnwhiskBuilder& normalization(NormalizationLevel level);
+  // Default WordBoundary.
+  TarnwhiskBuilder& match_mode(MatchMode mode);
+  // Default LengthPreserving.
+  TarnwhiskBuilder& censor_style(CensorStyle style);
+  // A Unicode scalar value. Default "*".
+  TarnwhiskBuilder& mask_char(char32_t mask);
+  // When true, no built-in list is loaded and the languages are ignored.
+  TarnwhiskBuilder& without_bundled(bool value);
+  // Attaches a scorer, shared with the filter.
+  TarnwhiskBuilder& scorer(std::shared_ptr<const SemanticScorer> scorer);
+  // Minimum score a hit needs when a scorer is attached. Default 0.5.
+  TarnwhiskBuilder& scorer_threshold(float threshold);
+  // Knobs of the automaton (speed and capacity only).
+  TarnwhiskBuilder& matcher_options(const MatcherOptions& options);
+
+  // Merges the word sources (languages in order, then added words; removals; stable sort
+  // by text bytes; first of byte-equal texts kept), compiles the matcher and the
+  // allowlist, and returns the filter. Fails with Error::NoWords when no entry is left and
+  // with Error::MatcherBuild when the automaton refuses the patterns. Consumes the
+  // configuration: afterwards the builder is back in its default state.
+  Result<Tarnwhisk> build();
+
+  // The current settings; std::nullopt means unset.
+  const std::vector<Language>& languages() const noexcept { return languages_; }
+  const std::vector<WordEntry>& added_words() const noexcept { return added_words_; }
+  const std::vector<std::string>& removed_words() const noexcept { return removed_words_; }
+  const std::vector<std::string>& allowlist_terms() const noexcept { return allowlist_terms_; }
+  std::optional<NormalizationLevel> normalization_setting() const noexcept { return normalization_; }
+  std::optional<MatchMode> match_mode_setting() const noexcept { return match_mode_; }
+  std::optional<CensorStyle> censor_style_setting() const noexcept { return censor_style_; }
+  std::optional<char32_t> mask_char_setting() const noexcept { return mask_char_; }
+  std::optional<float> scorer_threshold_setting() const noexcept { return scorer_threshold_; }
+  bool without_bundled_setting() const noexcept { return without_bundled_; }
+
+ private:
+  std::vector<Language> languages_;
+  std::vector<WordEntry> added_words_;
+  std::vector<std::string> removed_words_;
+  std::vector<std::string> allowlist_terms_;
+  std::optional<float> scorer_threshold_;
+  std::shared_ptr<const SemanticScorer> scorer_;
+  std::optional<char32_t> mask_char_;
+  bool without_bundled_ = false;
+  std::optional<MatchMode> match_mode_;
+  std::optional<NormalizationLevel> normalization_;
+  std::optional<CensorStyle> censor_style_;
+  MatcherOptions matcher_options_;
+};
+
+// The filter: immutable once built, safe to share between threads (an attached scorer
+// must be thread-safe itself). Every position is a byte offset into the UTF-8 text passed
+// in.
+class Tarnwhisk {
+ public:
+  Tarnwhisk(Tarnwhisk&&) noexcept;
+  Tarnwhisk& operator=(Tarnwhisk&&) noexcept;
+  ~Tarnwhisk();
+
+  // The hits in `text`: normalise, scan, drop allowlisted hits, then (with a scorer, and
+  // only if there are hits) keep those scoring at least the threshold. Ordered by
+  // normalized_start.
+  std::vector<Match> find(std::string_view text) const;
+  // `text` with every hit of find(text) masked in the configured style.
+  std::string censor(std::string_view text) const;
+  // Whether find(text) is non-empty.
+  bool contains_profanity(std::string_view text) const;
+
+  const Matcher& matcher() const noexcept { return matcher_; }
+  const Allowlist& allowlist() const noexcept { return allowlist_; }
+  const std::shared_ptr<const SemanticScorer>& scorer() const noexcept { return scorer_; }
+  char32_t mask_char() const noexcept { return mask_char_; }
+  float scorer_threshold() const noexcept { return scorer_threshold_; }
+  MatchMode match_mode() const noexcept { return match_mode_; }
+  NormalizationLevel normalization() const noexcept { return normalization_; }
+  CensorStyle censor_style() const noexcept { return censor_style_; }
+
+ private:
+  friend class TarnwhiskBuilder;
+  Tarnwhisk(Matcher matcher, Allowlist allowlist);
+
+  Matcher matcher_;
+  Allowlist allowlist_;
+  std::shared_ptr<const SemanticScorer> scorer_;
+  char32_t mask_char_ = kDefaultMaskChar;
+  float scorer_threshold_ = 0.5f;
+  MatchMode match_mode_ = MatchMode::WordBoundary;
+  NormalizationLevel normalization_ = NormalizationLevel::Basic;
+  CensorStyle censor_style_ = CensorStyle::LengthPreserving;
+};
+
+}  // namespace tarnwhisk

@@ -1,0 +1,60 @@
+// Normalised text with its offset map, the normalisation levels and the pipeline driver.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace tarnwhisk {
+
+// How thoroughly input text is normalised before matching.
+enum class NormalizationLevel : std::uint8_t {
+  None = 0,        // the text as given
+  Basic = 1,       // invisible characters, NFKC, case, look-alikes, leetspeak, stretched runs
+  Aggressive = 2,  // Basic, then separators between letters are removed
+};
+
+// A half-open byte range [start, end) of the source text.
+struct SourceRange {
+  std::size_t start;
+  std::size_t end;
+
+  bool operator==(const SourceRange&) const = default;
+};
+
+// A normalised text and, for each of its characters (not bytes), the source bytes it
+// came from. Invariants: offsets.size() equals the number of characters of `text`;
+// every range is non-empty, lies on character boundaries of the source and refers to
+// the source given to normalize(); starts never decrease.
+struct NormalizedText {
+  std::string text;
+  std::vector<SourceRange> offsets;
+
+  // Maps the normalised byte span [start, end) to a source byte span: from the start of
+  // the first to the end of the last source range among the characters that lie wholly
+  // inside the span. If no character lies wholly inside, returns (start, end) unchanged.
+  std::pair<std::size_t, std::size_t> source_span(std::size_t start, std::size_t end) const;
+};
+
+// Gives the same answers as NormalizedText::source_span, for spans asked in
+// non-decreasing order of `start`, in time proportional to the distance walked since the
+// previous question instead of from the beginning of the text. The matcher uses it so
+// that mapping all hits of a scan costs one pass over the text.
+class SpanMapper {
+ public:
+  explicit SpanMapper(const NormalizedText& normalized) noexcept : nt_(&normalized) {}
+  std::pair<std::size_t, std::size_t> map(std::size_t start, std::size_t end);
+
+ private:
+  const NormalizedText* nt_;
+  std::size_t byte_ = 0;  // a character boundary of nt_->text at or before every later start
+  std::size_t index_ = 0;  // the index of the character that begins at byte_
+};
+
+// Normalises `text` (UTF-8) at `level`. Never fails; an empty text gives an empty result.
+NormalizedText normalize(std::string_view text, NormalizationLevel level);
+
+}  // namespace tarnwhisk

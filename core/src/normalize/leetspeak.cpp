@@ -1,0 +1,8 @@
+// (placeholder until the stage is written: passes text through unchanged)
+#include "normalize/stages.hpp"
+
+namespace tarnwhisk::leetspeak {
+
+NormalizedText apply(NormalizedText in) { return in; }
+
+}  // namespace tarnwhisk::leetspeak

@@ -1,0 +1,86 @@
+// The pipeline driver, and the mapping of normalised spans back to the source.
+#include "tarnwhisk/normalize.hpp"
+
+#include <algorithm>
+#include <limits>
+
+#include "normalize/stages.hpp"
+#include "utf8.hpp"
+
+namespace tarnwhisk {
+
+NormalizedText source_copy(std::string_view text) {
+  NormalizedText out;
+  out.text.assign(text);
+  out.offsets.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t len = utf8::char_len(text, i);
+    out.offsets.push_back({i, i + len});
+    i += len;
+  }
+  return out;
+}
+
+NormalizedText normalize(std::string_view text, NormalizationLevel level) {
+  NormalizedText nt = source_copy(text);
+  if (level == NormalizationLevel::None) return nt;
+  nt = strip_bidi::apply(std::move(nt));
+  nt = nfkc::apply(std::move(nt));
+  nt = casefold::apply(std::move(nt));
+  nt = homoglyph::apply(std::move(nt));
+  nt = leetspeak::apply(std::move(nt));
+  nt = collapse::apply(std::move(nt));
+  if (level == NormalizationLevel::Aggressive) nt = separators::apply(std::move(nt));
+  return nt;
+}
+
+namespace {
+
+// Walks the characters from (byte, index) and applies the span rule: the characters that
+// lie wholly inside [start, end) give the source span; the walk stops at the first
+// character that reaches `end`.
+std::pair<std::size_t, std::size_t> span_from(const NormalizedText& nt, std::size_t byte,
+                                              std::size_t index, std::size_t start,
+                                              std::size_t end) {
+  std::size_t lo = std::numeric_limits<std::size_t>::max();
+  std::size_t hi = 0;
+  bool found = false;
+  const std::string_view t = nt.text;
+  while (byte < t.size() && index < nt.offsets.size()) {
+    const std::size_t ce = byte + utf8::char_len(t, byte);
+    if (byte >= start && ce <= end) {
+      lo = std::min(lo, nt.offsets[index].start);
+      hi = std::max(hi, nt.offsets[index].end);
+      found = true;
+    }
+    if (ce >= end) break;
+    byte = ce;
+    ++index;
+  }
+  return found ? std::pair{lo, hi} : std::pair{start, end};
+}
+
+}  // namespace
+
+std::pair<std::size_t, std::size_t> NormalizedText::source_span(std::size_t start,
+                                                                std::size_t end) const {
+  if (text.empty()) return {start, end};
+  return span_from(*this, 0, 0, start, end);
+}
+
+std::pair<std::size_t, std::size_t> SpanMapper::map(std::size_t start, std::size_t end) {
+  const NormalizedText& nt = *nt_;
+  if (nt.text.empty() || start >= end) return {start, end};
+  if (start < byte_) byte_ = index_ = 0;  // asked out of order: walk again from the start
+  const std::string_view t = nt.text;
+  // Skip the characters that end at or before `start`: no later span can contain them.
+  while (byte_ < t.size()) {
+    const std::size_t len = utf8::char_len(t, byte_);
+    if (byte_ + len > start) break;
+    byte_ += len;
+    ++index_;
+  }
+  return span_from(nt, byte_, index_, start, end);
+}
+
+}  // namespace tarnwhisk

@@ -1,0 +1,109 @@
+// UTF-8 helpers shared by the stages, the matcher, the allowlist and the censor.
+//
+// The core is given UTF-8 text. Should a byte not belong to a well-formed sequence,
+// every helper here treats that one byte as a character of its own (decoded as
+// U+FFFD), so that walking, counting and decoding agree everywhere and never read past
+// the end of the text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tarnwhisk::utf8 {
+
+inline constexpr char32_t kReplacement = 0xFFFD;
+
+// Length of the well-formed sequence that starts at s[i] (i < s.size()), or 1 when the
+// byte there does not start one.
+inline std::size_t char_len(std::string_view s, std::size_t i) noexcept {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  if (b0 < 0x80) return 1;
+  const std::size_t left = s.size() - i;
+  auto cont = [&](std::size_t k) {
+    return (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
+  };
+  if (b0 >= 0xC2 && b0 <= 0xDF) return (left >= 2 && cont(1)) ? 2 : 1;
+  if (b0 >= 0xE0 && b0 <= 0xEF) {
+    if (left < 3 || !cont(1) || !cont(2)) return 1;
+    const auto b1 = static_cast<unsigned char>(s[i + 1]);
+    if (b0 == 0xE0 && b1 < 0xA0) return 1;   // overlong
+    if (b0 == 0xED && b1 >= 0xA0) return 1;  // surrogate
+    return 3;
+  }
+  if (b0 >= 0xF0 && b0 <= 0xF4) {
+    if (left < 4 || !cont(1) || !cont(2) || !cont(3)) return 1;
+    const auto b1 = static_cast<unsigned char>(s[i + 1]);
+    if (b0 == 0xF0 && b1 < 0x90) return 1;   // overlong
+    if (b0 == 0xF4 && b1 >= 0x90) return 1;  // beyond U+10FFFF
+    return 4;
+  }
+  return 1;
+}
+
+// Decodes the character at s[i] (i < s.size()) of byte length `len` (from char_len).
+inline char32_t decode(std::string_view s, std::size_t i, std::size_t len) noexcept {
+  const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(s[i + k])); };
+  switch (len) {
+    case 1: return b(0) < 0x80 ? b(0) : kReplacement;
+    case 2: return ((b(0) & 0x1F) << 6) | (b(1) & 0x3F);
+    case 3: return ((b(0) & 0x0F) << 12) | ((b(1) & 0x3F) << 6) | (b(2) & 0x3F);
+    default: return ((b(0) & 0x07) << 18) | ((b(1) & 0x3F) << 12) | ((b(2) & 0x3F) << 6) | (b(3) & 0x3F);
+  }
+}
+
+// Number of bytes that encode(c) writes (surrogates and values beyond U+10FFFF are
+// written as U+FFFD).
+inline std::size_t encoded_len(char32_t c) noexcept {
+  if (c < 0x80) return 1;
+  if (c < 0x800) return 2;
+  if (c < 0x10000) return 3;
+  if (c <= 0x10FFFF) return 4;
+  return 3;
+}
+
+// Appends the UTF-8 form of `c`; a value that is not a Unicode scalar value is written
+// as U+FFFD.
+inline void encode(char32_t c, std::string& out) {
+  if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
+  if (c < 0x80) {
+    out.push_back(static_cast<char>(c));
+  } else if (c < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else if (c < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+}
+
+// Number of characters in `s`, counted as char_len walks it.
+inline std::size_t count_chars(std::string_view s) noexcept {
+  std::size_t n = 0;
+  for (std::size_t i = 0; i < s.size(); i += char_len(s, i)) ++n;
+  return n;
+}
+
+}  // namespace tarnwhisk::utf8
+
+namespace tarnwhisk {
+
+// A to Z become a to z; every other byte is unchanged.
+inline constexpr char ascii_lower(char c) noexcept {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
+}
+
+inline std::string ascii_lower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = ascii_lower(c);
+  return out;
+}
+
+}  // namespace tarnwhisk
