@@ -1,23 +1,228 @@
-// (placeholder: the literal search until the indexed one is written)
+// The allowlist: drops hits that overlap harmless terms ("class" around "ass").
+//
+// The answer is the one of the plain search (covers(): for every term, every occurrence
+// in the lower-cased text, compared with every hit), but filter() gets it in one pass over
+// the text. An Aho-Corasick automaton over the lower-cased terms yields, at each end
+// position e, the longest term ending there, i.e. the smallest start q of an occurrence
+// ending at e. A hit [s, t) is covered iff some occurrence has q < t and e > s; keeping
+// the occurrences in order of e with a suffix minimum of q turns that into one binary
+// search per hit. ASCII case of the text is folded by the byte-class table, so no lowered
+// copy is made.
+//
+// Two facts make this equal to the plain search:
+//  - the plain search resumes one character after each occurrence's start, and the bytes
+//    it skips are continuation bytes of a multi-byte character, which can never begin an
+//    occurrence of a term whose first byte is that character's lead byte; so every
+//    occurrence of a non-empty term is examined;
+//  - the empty term occurs at exactly the character boundaries of the text (as the UTF-8
+//    walk sees them), so it covers a hit iff a boundary lies strictly inside it.
 #include "tarnwhisk/allowlist.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <limits>
 
 #include "utf8.hpp"
 
 namespace tarnwhisk {
 
-class TermIndex {};
+namespace {
+
+bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
+
+// Whether `p` (at most text.size()) is a position where the UTF-8 walk from byte 0 starts
+// a character (or the end of the text). Every byte that is not a continuation byte starts
+// a character; a continuation byte does unless the well-formed sequence of the nearest
+// preceding non-continuation byte (at most three back) reaches over it.
+bool is_char_boundary(std::string_view text, std::size_t p) noexcept {
+  if (p == 0 || p >= text.size()) return true;
+  if (!is_continuation(static_cast<unsigned char>(text[p]))) return true;
+  for (std::size_t k = 1; k <= 3 && k <= p; ++k) {
+    const std::size_t r = p - k;
+    if (!is_continuation(static_cast<unsigned char>(text[r]))) return utf8::char_len(text, r) <= k;
+  }
+  return true;
+}
+
+}  // namespace
+
+// The automaton over the distinct non-empty terms. States are numbered in breadth-first
+// order with 0 the root. When the full transition table would be large, only the trie and
+// the failure links are kept and transitions are followed through the links at scan time
+// (still amortised linear).
+class TermIndex {
+ public:
+  explicit TermIndex(const std::vector<std::string>& terms) {
+    for (const std::string& term : terms) has_empty_ = has_empty_ || term.empty();
+    build_classes(terms);
+    build_trie(terms);
+    link();
+  }
+
+  bool has_empty() const noexcept { return has_empty_; }
+  bool has_terms() const noexcept { return depth_.size() > 1; }
+
+  // Calls emit(e, q) for every end position e (increasing) at which some term ends, with
+  // q the smallest start of a term occurrence ending at e.
+  template <class Emit>
+  void scan(std::string_view text, Emit&& emit) const {
+    std::uint32_t s = 0;
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    if (!dense_.empty()) {
+      const std::uint32_t* table = dense_.data();
+      for (std::size_t i = 0; i < n; ++i) {
+        s = table[static_cast<std::size_t>(s) * classes_ + cls_[bytes[i]]];
+        if (longest_[s] != 0) emit(i + 1, i + 1 - longest_[s]);
+      }
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        s = step(s, cls_[bytes[i]]);
+        if (longest_[s] != 0) emit(i + 1, i + 1 - longest_[s]);
+      }
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+  // Above this many table entries the dense table is not built.
+  static constexpr std::size_t kMaxDenseEntries = std::size_t{1} << 22;
+
+  struct Edge {
+    std::uint16_t cls;
+    std::uint32_t to;
+  };
+
+  // Bytes that occur in some term get a class each; A-Z share the class of a-z (terms are
+  // lower-cased, so they never contain A-Z themselves); every other byte is class 0,
+  // which no trie edge carries.
+  void build_classes(const std::vector<std::string>& terms) {
+    std::array<bool, 256> used{};
+    for (const std::string& term : terms)
+      for (char c : term) used[static_cast<unsigned char>(c)] = true;
+    classes_ = 1;
+    cls_.fill(0);
+    for (int b = 0; b < 256; ++b)
+      if (used[b]) cls_[b] = static_cast<std::uint16_t>(classes_++);
+    for (int b = 'A'; b <= 'Z'; ++b) cls_[b] = cls_[b - 'A' + 'a'];
+  }
+
+  std::uint32_t child(std::uint32_t s, std::uint16_t c) const noexcept {
+    for (const Edge& e : edges_[s])
+      if (e.cls == c) return e.to;
+    return kNone;
+  }
+
+  std::uint32_t step(std::uint32_t s, std::uint16_t c) const noexcept {
+    for (;;) {
+      const std::uint32_t t = child(s, c);
+      if (t != kNone) return t;
+      if (s == 0) return 0;
+      s = fail_[s];
+    }
+  }
+
+  void build_trie(const std::vector<std::string>& terms) {
+    edges_.emplace_back();
+    depth_.push_back(0);
+    terminal_.push_back(false);
+    for (const std::string& term : terms) {
+      if (term.empty()) continue;
+      std::uint32_t s = 0;
+      for (char ch : term) {
+        const std::uint16_t c = cls_[static_cast<unsigned char>(ch)];
+        std::uint32_t t = child(s, c);
+        if (t == kNone) {
+          t = static_cast<std::uint32_t>(edges_.size());
+          edges_[s].push_back({c, t});
+          edges_.emplace_back();
+          depth_.push_back(depth_[s] + 1);
+          terminal_.push_back(false);
+        }
+        s = t;
+      }
+      terminal_[s] = true;
+    }
+  }
+
+  // Failure links and, for each state, the length of the longest term that is a suffix of
+  // the state's string (0 for none); then the dense table if it is small enough. States
+  // are renumbered in breadth-first order so that a state's failure target is always
+  // numbered lower, which lets the dense rows be filled in one forward sweep.
+  void link() {
+    const std::size_t count = edges_.size();
+    std::vector<std::uint32_t> order;
+    order.reserve(count);
+    order.push_back(0);
+    for (std::size_t i = 0; i < order.size(); ++i)
+      for (const Edge& e : edges_[order[i]]) order.push_back(e.to);
+    std::vector<std::uint32_t> rank(count);
+    for (std::size_t i = 0; i < count; ++i) rank[order[i]] = static_cast<std::uint32_t>(i);
+
+    std::vector<std::vector<Edge>> edges(count);
+    std::vector<std::uint32_t> depth(count);
+    std::vector<bool> terminal(count);
+    for (std::size_t i = 0; i < count; ++i) {
+      const std::uint32_t old = order[i];
+      for (const Edge& e : edges_[old]) edges[i].push_back({e.cls, rank[e.to]});
+      depth[i] = depth_[old];
+      terminal[i] = terminal_[old];
+    }
+    edges_ = std::move(edges);
+    depth_ = std::move(depth);
+
+    fail_.assign(count, 0);
+    longest_.assign(count, 0);
+    for (std::uint32_t s = 0; s < count; ++s) {
+      // Parents come before children in breadth-first order, so fail_[s] and
+      // longest_[fail_[s]] are final here.
+      longest_[s] = terminal[s] ? depth_[s] : longest_[fail_[s]];
+      for (const Edge& e : edges_[s]) fail_[e.to] = s == 0 ? 0 : step(fail_[s], e.cls);
+    }
+
+    if (count * classes_ <= kMaxDenseEntries) {
+      dense_.assign(count * classes_, 0);
+      for (std::uint32_t s = 0; s < count; ++s) {
+        std::uint32_t* row = &dense_[static_cast<std::size_t>(s) * classes_];
+        if (s != 0) {
+          const std::uint32_t* fail_row = &dense_[static_cast<std::size_t>(fail_[s]) * classes_];
+          std::copy(fail_row, fail_row + classes_, row);
+        }
+        for (const Edge& e : edges_[s]) row[e.cls] = e.to;
+      }
+      edges_.clear();
+      edges_.shrink_to_fit();
+    }
+    terminal_.clear();
+    terminal_.shrink_to_fit();
+  }
+
+  bool has_empty_ = false;
+  std::array<std::uint16_t, 256> cls_{};
+  std::size_t classes_ = 1;
+  std::vector<std::vector<Edge>> edges_;
+  std::vector<std::uint32_t> depth_;
+  std::vector<bool> terminal_;
+  std::vector<std::uint32_t> fail_;
+  std::vector<std::uint32_t> longest_;
+  std::vector<std::uint32_t> dense_;
+};
 
 Allowlist::Allowlist(std::vector<std::string> terms) : terms_(std::move(terms)) {
-  for (auto& t : terms_) t = ascii_lower(t);
+  for (std::string& term : terms_)
+    for (char& c : term) c = ascii_lower(c);
+  if (!terms_.empty()) index_ = std::make_unique<TermIndex>(terms_);
 }
 Allowlist::Allowlist(Allowlist&&) noexcept = default;
 Allowlist& Allowlist::operator=(Allowlist&&) noexcept = default;
 Allowlist::~Allowlist() = default;
 
 bool Allowlist::covers(std::string_view lowered, std::size_t start, std::size_t end) const {
-  for (const auto& term : terms_) {
+  for (const std::string& term : terms_) {
     std::size_t f = 0;
-    while (true) {
+    for (;;) {
       const std::size_t q = lowered.find(term, f);
       if (q == std::string_view::npos) break;
       if (q < end && start < q + term.size()) return true;
@@ -29,9 +234,38 @@ bool Allowlist::covers(std::string_view lowered, std::size_t start, std::size_t 
 }
 
 std::vector<Match> Allowlist::filter(std::string_view text, std::vector<Match> hits) const {
-  if (terms_.empty()) return hits;
-  const std::string lowered = ascii_lower(text);
-  std::erase_if(hits, [&](const Match& m) { return covers(lowered, m.start, m.end); });
+  if (terms_.empty() || hits.empty()) return hits;
+
+  // Occurrence ends in increasing order, with the smallest start of any occurrence ending
+  // there; then, from the back, the smallest start among all occurrences ending at or
+  // after each one.
+  std::vector<std::size_t> ends;
+  std::vector<std::size_t> min_start;
+  if (index_->has_terms()) {
+    index_->scan(text, [&](std::size_t e, std::size_t q) {
+      ends.push_back(e);
+      min_start.push_back(q);
+    });
+    for (std::size_t i = min_start.size(); i-- > 1;)
+      min_start[i - 1] = std::min(min_start[i - 1], min_start[i]);
+  }
+
+  const bool empty_term = index_->has_empty();
+  auto covered = [&](const Match& hit) {
+    // Some occurrence [q, e) with q < hit.end and e > hit.start.
+    const auto it = std::upper_bound(ends.begin(), ends.end(), hit.start);
+    if (it != ends.end() && min_start[static_cast<std::size_t>(it - ends.begin())] < hit.end)
+      return true;
+    if (empty_term && hit.start < text.size()) {
+      // A character boundary strictly inside the hit; the next one after `start` lies
+      // within four bytes.
+      const std::size_t last = std::min({hit.end, text.size() + 1, hit.start + 5});
+      for (std::size_t p = hit.start + 1; p < last; ++p)
+        if (is_char_boundary(text, p)) return true;
+    }
+    return false;
+  };
+  std::erase_if(hits, covered);
   return hits;
 }
 
