@@ -1,8 +1,30 @@
-// (placeholder until the stage is written: passes text through unchanged)
+// Undoes leetspeak: digits and symbols written for letters become those letters, so
+// "b4d" reads "bad" and "$h0p" reads "shop". Applies everywhere, numbers included.
 #include "normalize/stages.hpp"
 
 namespace tarnwhisk::leetspeak {
 
-NormalizedText apply(NormalizedText in) { return in; }
+char32_t fold(char32_t c) noexcept {
+  switch (c) {
+    case '!': return 'i';
+    case '$': return 's';
+    case '0': return 'o';
+    case '1': return 'i';
+    case '3': return 'e';
+    case '4': return 'a';
+    case '5': return 's';
+    case '7': return 't';
+    case '8': return 'b';
+    case '9': return 'g';
+    case '@': return 'a';
+    default: return c;
+  }
+}
+
+NormalizedText apply(NormalizedText in) {
+  // ASCII for ASCII, so the text changes in place and the offsets stay as they are.
+  for (char& b : in.text) b = static_cast<char>(fold(static_cast<unsigned char>(b)));
+  return in;
+}
 
 }  // namespace tarnwhisk::leetspeak

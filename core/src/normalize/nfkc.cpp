@@ -1,8 +1,46 @@
-// (placeholder until the stage is written: passes text through unchanged)
+// Undoes compatibility forms: full-width, mathematical and outlined letters, ligatures,
+// circled and superscript digits, compatibility spaces and the like become their plain
+// equivalents. Each character is normalised by itself (its NFKC form), so no two input
+// characters are ever composed into one.
+#include <algorithm>
+
+#include "normalize/nfkc_table.hpp"
 #include "normalize/stages.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk::nfkc {
 
-NormalizedText apply(NormalizedText in) { return in; }
+Form form(char32_t c) noexcept {
+  if (c < 0xA0 || c > 0x10FFFF) return {};  // ASCII and C1 controls are their own form
+  const table::Entry* first = table::kEntries + table::kBlockStart[c >> 8];
+  const table::Entry* last = table::kEntries + table::kBlockStart[(c >> 8) + 1];
+  const table::Entry* e =
+      std::lower_bound(first, last, c, [](const table::Entry& x, char32_t v) { return x.cp < v; });
+  if (e == last || e->cp != c) return {};
+  return {table::kPool + e->pos, e->len, e->bytes};
+}
+
+NormalizedText apply(NormalizedText in) {
+  NormalizedText out;
+  out.text.reserve(in.text.size());
+  out.offsets.reserve(in.offsets.size());
+  const std::string_view t = in.text;
+  for (std::size_t i = 0, k = 0; i < t.size(); ++k) {
+    const std::size_t len = utf8::char_len(t, i);
+    const char32_t c = utf8::decode(t, i, len);
+    const Form f = form(c);
+    if (f.len == 0) {
+      utf8::encode(c, out.text);
+      out.offsets.push_back(in.offsets[k]);
+    } else {
+      for (std::size_t j = 0; j < f.len; ++j) {  // several characters share one entry
+        utf8::encode(f.chars[j], out.text);
+        out.offsets.push_back(in.offsets[k]);
+      }
+    }
+    i += len;
+  }
+  return out;
+}
 
 }  // namespace tarnwhisk::nfkc

@@ -1,4 +1,5 @@
-// The pipeline driver, and the mapping of normalised spans back to the source.
+// The pipeline driver (stage by stage, and the fast one-pass form), and the mapping of
+// normalised spans back to the source.
 #include "tarnwhisk/normalize.hpp"
 
 #include <algorithm>
@@ -21,7 +22,7 @@ NormalizedText source_copy(std::string_view text) {
   return out;
 }
 
-NormalizedText normalize(std::string_view text, NormalizationLevel level) {
+NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level) {
   NormalizedText nt = source_copy(text);
   if (level == NormalizationLevel::None) return nt;
   nt = strip_bidi::apply(std::move(nt));
@@ -32,6 +33,12 @@ NormalizedText normalize(std::string_view text, NormalizationLevel level) {
   nt = collapse::apply(std::move(nt));
   if (level == NormalizationLevel::Aggressive) nt = separators::apply(std::move(nt));
   return nt;
+}
+
+NormalizedText normalize(std::string_view text, NormalizationLevel level) {
+  // The same result as normalize_by_stages, in one pass with one allocation per buffer.
+  if (level == NormalizationLevel::None) return source_copy(text);
+  return fused_pipeline(text, level == NormalizationLevel::Aggressive);
 }
 
 namespace {

@@ -1,21 +1,79 @@
 // The normalisation stages, in pipeline order. Each consumes a NormalizedText and
 // returns a new one whose offsets still refer to the original source: entries are only
 // copied, repeated, merged or dropped, never translated.
+//
+// Besides `apply`, the stages that look at one character at a time expose that
+// per-character rule, so that the one-pass pipeline (fused.cpp) is built from the very
+// same rules as the stages.
 #pragma once
+
+#include <cstdint>
+#include <string_view>
 
 #include "tarnwhisk/normalize.hpp"
 
 namespace tarnwhisk {
 
-namespace strip_bidi { NormalizedText apply(NormalizedText in); }
-namespace nfkc { NormalizedText apply(NormalizedText in); }
-namespace casefold { NormalizedText apply(NormalizedText in); }
-namespace homoglyph { NormalizedText apply(NormalizedText in); }
-namespace leetspeak { NormalizedText apply(NormalizedText in); }
-namespace collapse { NormalizedText apply(NormalizedText in); }
-namespace separators { NormalizedText apply(NormalizedText in); }
+namespace strip_bidi {
+NormalizedText apply(NormalizedText in);
+// True for the invisible and direction-control characters the stage deletes.
+bool removes(char32_t c) noexcept;
+}  // namespace strip_bidi
+
+namespace nfkc {
+NormalizedText apply(NormalizedText in);
+// The NFKC form of the one character c, when it differs from c.
+struct Form {
+  const char32_t* chars = nullptr;
+  std::uint8_t len = 0;    // characters in the form; 0 when c is its own form
+  std::uint8_t bytes = 0;  // UTF-8 bytes of the form
+};
+Form form(char32_t c) noexcept;
+}  // namespace nfkc
+
+namespace casefold {
+NormalizedText apply(NormalizedText in);
+// A to Z become a to z; every other character is returned as it is.
+char32_t fold(char32_t c) noexcept;
+}  // namespace casefold
+
+namespace homoglyph {
+NormalizedText apply(NormalizedText in);
+// The ASCII letter a look-alike stands for, or c itself.
+char32_t fold(char32_t c) noexcept;
+}  // namespace homoglyph
+
+namespace leetspeak {
+NormalizedText apply(NormalizedText in);
+// The letter a digit or symbol stands for, or c itself.
+char32_t fold(char32_t c) noexcept;
+}  // namespace leetspeak
+
+namespace collapse {
+NormalizedText apply(NormalizedText in);
+// Runs this long or longer become one character.
+inline constexpr std::size_t kMinRun = 3;
+}  // namespace collapse
+
+namespace separators {
+NormalizedText apply(NormalizedText in);
+// The characters that are deleted when they stand between two letters.
+bool is_separator(char32_t c) noexcept;
+// The letters that separators may stand between: ASCII letters only.
+inline constexpr bool is_letter(char32_t c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+}  // namespace separators
 
 // The level-None text: a copy of `text` with one entry per source character.
 NormalizedText source_copy(std::string_view text);
+
+// The pipeline run one stage after another, each stage a separate pass. It defines what
+// normalize() returns; normalize() computes the same in one pass (fused_pipeline).
+NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level);
+
+// strip_bidi, nfkc, casefold, homoglyph, leetspeak and collapse, and then separators if
+// `aggressive`, in one pass over `text` with one allocation per output buffer.
+NormalizedText fused_pipeline(std::string_view text, bool aggressive);
 
 }  // namespace tarnwhisk

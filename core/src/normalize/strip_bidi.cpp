@@ -1,8 +1,44 @@
-// (placeholder until the stage is written: passes text through unchanged)
+// Undoes invisible characters slipped between letters: zero-width characters,
+// bidirectional marks, embeddings, overrides and isolates, the byte order mark and the
+// no-break spaces are deleted, so "a<ZWSP>b" reads "ab".
 #include "normalize/stages.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk::strip_bidi {
 
-NormalizedText apply(NormalizedText in) { return in; }
+bool removes(char32_t c) noexcept {
+  switch (c) {
+    case 0x00A0:                                                   // no-break space
+    case 0x2007:                                                   // figure space
+    case 0x200B: case 0x200C: case 0x200D:                         // zero width space, (non-)joiner
+    case 0x200E: case 0x200F:                                      // LTR and RTL marks
+    case 0x202A: case 0x202B: case 0x202C: case 0x202D: case 0x202E:  // embeddings, overrides
+    case 0x202F:                                                   // narrow no-break space
+    case 0x2066: case 0x2067: case 0x2068: case 0x2069:            // isolates
+    case 0xFEFF:                                                   // byte order mark
+      return true;
+    default:
+      return false;
+  }
+}
+
+NormalizedText apply(NormalizedText in) {
+  NormalizedText out;
+  out.text.reserve(in.text.size());
+  out.offsets.reserve(in.offsets.size());
+  const std::string_view t = in.text;
+  for (std::size_t i = 0, k = 0; i < t.size(); ++k) {
+    const std::size_t len = utf8::char_len(t, i);
+    const char32_t c = utf8::decode(t, i, len);
+    if (!removes(c)) {
+      // Re-encoding writes U+FFFD for an ill-formed byte, so that dropping a character
+      // can never join stray bytes on either side into a new character.
+      utf8::encode(c, out.text);
+      out.offsets.push_back(in.offsets[k]);
+    }
+    i += len;
+  }
+  return out;
+}
 
 }  // namespace tarnwhisk::strip_bidi
