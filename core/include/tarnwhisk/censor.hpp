@@ -24,11 +24,13 @@ inline constexpr char32_t kDefaultMaskChar = U'*';
 namespace censor {
 
 // `text` with every hit replaced by its mask, everything else copied unchanged. Hits are
-// applied in list order; a hit that starts before the end of the previous masked hit is
-// skipped. Never reads outside `text` and never writes malformed UTF-8: hits reaching
-// past the text are clamped, inverted hits are skipped and ends inside a character are
-// moved to its boundary. `mask` must be a Unicode scalar value (anything else writes
-// U+FFFD).
+// applied in list order; a hit whose `start` lies before the end of the previous masked
+// hit is skipped. Never reads outside `text` and, for well-formed `text`, never writes
+// malformed UTF-8, whatever the hits: a hit with end < start or starting past the end of
+// the text is skipped, an end past the text is clamped to it, and a start or end inside
+// a character is widened to that character's start or end, so a partly hit character
+// is masked whole (an empty hit inside a character masks that character). `mask` must
+// be a Unicode scalar value (anything else writes U+FFFD).
 std::string apply(std::string_view text, std::span<const Match> hits, CensorStyle style,
                   char32_t mask);
 
