@@ -1,0 +1,157 @@
+// What the translation units of the Python extension share: the owned-reference
+// handle, the two type objects, argument binding, value conversions with their
+// messages, and the guard that keeps C++ exceptions out of the interpreter.
+//
+// Only the limited C API is used (Py_LIMITED_API is set by the build), so one build
+// of the module loads into every later interpreter version.
+#pragma once
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarnwhisk/tarnwhisk.hpp"
+
+namespace tarnwhisk::py {
+
+// An owned (strong) reference, released on scope exit, also when unwinding.
+class Ref {
+ public:
+  Ref() noexcept = default;
+  explicit Ref(PyObject* owned) noexcept : p_(owned) {}
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  Ref(Ref&& other) noexcept : p_(other.release()) {}
+  Ref& operator=(Ref&& other) noexcept {
+    reset(other.release());
+    return *this;
+  }
+  ~Ref() { Py_DecRef(p_); }
+
+  // Takes a new strong reference to a borrowed one.
+  static Ref borrow(PyObject* borrowed) noexcept {
+    Py_IncRef(borrowed);
+    return Ref(borrowed);
+  }
+
+  PyObject* get() const noexcept { return p_; }
+  explicit operator bool() const noexcept { return p_ != nullptr; }
+  // Hands the reference over to the caller.
+  PyObject* release() noexcept {
+    PyObject* p = p_;
+    p_ = nullptr;
+    return p;
+  }
+  void reset(PyObject* owned = nullptr) noexcept {
+    PyObject* old = p_;
+    p_ = owned;
+    Py_DecRef(old);
+  }
+
+ private:
+  PyObject* p_ = nullptr;
+};
+
+// ---- Type objects --------------------------------------------------------------------
+
+// The type objects, made on first use and kept for the life of the process. Return a
+// borrowed reference, or nullptr with an exception set.
+PyTypeObject* filter_type();
+PyTypeObject* match_type();
+
+// A new Match object holding the fields of `hit`, or nullptr with an exception set.
+PyObject* new_match(const Match& hit);
+
+// ---- Argument binding ----------------------------------------------------------------
+
+// The parameter list of one callable: every parameter may be given by position or by
+// keyword, the first `required` are required, and nothing else is accepted.
+struct Signature {
+  const char* class_name;
+  const char* function_name;
+  const char* const* names;
+  Py_ssize_t count;
+  Py_ssize_t required;
+};
+
+// Binds `args` and `kwargs` to the parameters of `sig`: out[i] receives a borrowed
+// reference to the value of parameter i, or nullptr when it was not given. Raises
+// TypeError (too many positional arguments, unexpected or repeated keyword, missing
+// required argument) and returns false on failure.
+bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+
+// Re-raises a TypeError that converting argument `name` raised as
+// "argument 'NAME': " + its message, the original's cause kept; any other exception
+// passes unchanged. Always returns false, so that callers can `return` it.
+bool argument_error(const char* name);
+
+// ---- Value conversions -----------------------------------------------------------------
+// Each returns false with an exception set when `obj` cannot be converted.
+
+// Raises TypeError "'X' object cannot be converted to 'TARGET'", X the __qualname__ of
+// the type of `obj`.
+void raise_cannot_convert(PyObject* obj, const char* target);
+
+inline bool is_str(PyObject* obj) noexcept {
+  return (PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_UNICODE_SUBCLASS) != 0;
+}
+inline bool is_dict(PyObject* obj) noexcept {
+  return (PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_DICT_SUBCLASS) != 0;
+}
+
+// The UTF-8 form of a str, borrowed from a bytes object that it keeps alive.
+class Utf8 {
+ public:
+  std::string_view view() const noexcept { return view_; }
+  std::string str() const { return std::string(view_); }
+
+ private:
+  friend bool to_utf8(PyObject* obj, Utf8& out);
+  Ref bytes_;
+  std::string_view view_;
+};
+
+// `str` (or subclass) to UTF-8; a lone surrogate raises the interpreter's
+// UnicodeEncodeError.
+bool to_utf8(PyObject* obj, Utf8& out);
+bool to_string(PyObject* obj, std::string& out);
+// `bool` only (integers refused), plus NumPy's boolean scalars through their truth value.
+bool to_bool(PyObject* obj, bool& out);
+// An integer index from 0 to 255; OverflowError outside that range.
+bool to_u8(PyObject* obj, std::uint8_t& out);
+// A sequence (not a str) whose elements are taken by iteration. Borrowed elements are
+// not kept: each element is passed to `convert` while a reference is held.
+bool for_each_in_sequence(PyObject* obj, bool (*convert)(PyObject* item, void* ctx), void* ctx);
+bool to_string_list(PyObject* obj, std::vector<std::string>& out);
+
+// ---- Constructor options ---------------------------------------------------------------
+
+// Reads the options dictionary (a dict or subclass) into `builder`, key by key in the
+// fixed order. Returns false with ValueError, TypeError, OverflowError or
+// UnicodeEncodeError set on the first bad value.
+bool read_options(PyObject* options, TarnwhiskBuilder& builder);
+
+// ---- Exceptions -------------------------------------------------------------------------
+
+// Turns the C++ exception being handled into a Python exception: std::bad_alloc into
+// MemoryError, anything else into SystemError. Call only inside a catch block.
+void set_exception_from_current() noexcept;
+
+// Runs `body` (returning PyObject*, nullptr meaning "exception set") so that no C++
+// exception escapes to the interpreter.
+template <class Body>
+PyObject* guarded(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (...) {
+    set_exception_from_current();
+    return nullptr;
+  }
+}
+
+}  // namespace tarnwhisk::py

@@ -1,0 +1,176 @@
+// The Tarnwhisk type: owns one built core filter by value and hands Python strings to
+// it. The filter is never changed after construction, so the object has no setters and
+// can be shared freely.
+#include "binding.hpp"
+
+namespace tarnwhisk::py {
+
+namespace {
+
+struct FilterObject {
+  PyObject_HEAD
+  alignas(Tarnwhisk) unsigned char storage[sizeof(Tarnwhisk)];
+};
+
+const Tarnwhisk& filter_of(PyObject* self) {
+  return *std::launder(reinterpret_cast<const Tarnwhisk*>(reinterpret_cast<FilterObject*>(self)->storage));
+}
+
+const char* const kOptionsNames[] = {"options"};
+const Signature kNewSignature = {"Tarnwhisk", "__new__", kOptionsNames, 1, 0};
+
+PyObject* filter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    PyObject* options = nullptr;
+    if (!bind_arguments(kNewSignature, args, kwargs, &options)) return nullptr;
+    if (options == Py_None) options = nullptr;
+    if (options && !is_dict(options)) {
+      raise_cannot_convert(options, "PyDict");
+      return argument_error("options"), nullptr;
+    }
+    TarnwhiskBuilder builder;
+    if (options) {
+      // Held while user code (e.g. __index__ of a severity) may run.
+      Ref held = Ref::borrow(options);
+      if (!read_options(held.get(), builder)) return nullptr;
+    }
+    Result<Tarnwhisk> built = builder.build();
+    if (!built) {
+      const std::string message = built.error().to_string();
+      Ref text(PyUnicode_FromStringAndSize(message.data(), static_cast<Py_ssize_t>(message.size())));
+      if (text) PyErr_SetObject(PyExc_RuntimeError, text.get());
+      return nullptr;
+    }
+    auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+    PyObject* self = alloc(type, 0);
+    if (!self) return nullptr;
+    new (reinterpret_cast<FilterObject*>(self)->storage) Tarnwhisk(std::move(built).value());
+    return self;
+  });
+}
+
+void filter_dealloc(PyObject* self) {
+  PyTypeObject* type = Py_TYPE(self);
+  // Deallocation may run while an exception is being raised; keep it intact.
+  PyObject *exc_type, *exc_value, *exc_tb;
+  PyErr_Fetch(&exc_type, &exc_value, &exc_tb);
+  try {
+    std::launder(reinterpret_cast<Tarnwhisk*>(reinterpret_cast<FilterObject*>(self)->storage))->~Tarnwhisk();
+  } catch (...) {
+    // Nowhere to raise to: hand the error to the unraisable-exception hook.
+    set_exception_from_current();
+    PyErr_WriteUnraisable(self);
+  }
+  PyErr_Restore(exc_type, exc_value, exc_tb);
+  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_slot(self);
+  // Instances of heap types hold a reference to their type.
+  Py_DecRef(reinterpret_cast<PyObject*>(type));
+}
+
+// Binds the one `text` argument of a method and takes its UTF-8 form.
+bool text_argument(const Signature& sig, PyObject* self, PyObject* args, PyObject* kwargs, Utf8& out) {
+  PyObject* text = nullptr;
+  if (!bind_arguments(sig, args, kwargs, &text)) return false;
+  PyTypeObject* type = filter_type();
+  if (!type) return false;
+  if (!PyType_IsSubtype(Py_TYPE(self), type)) {
+    raise_cannot_convert(self, "Tarnwhisk");
+    return false;
+  }
+  if (!to_utf8(text, out)) return argument_error("text");
+  return true;
+}
+
+const char* const kTextNames[] = {"text"};
+const Signature kFindSignature = {"Tarnwhisk", "find", kTextNames, 1, 1};
+const Signature kCensorSignature = {"Tarnwhisk", "censor", kTextNames, 1, 1};
+const Signature kContainsSignature = {"Tarnwhisk", "contains_profanity", kTextNames, 1, 1};
+
+PyObject* filter_find(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    Utf8 text;
+    if (!text_argument(kFindSignature, self, args, kwargs, text)) return nullptr;
+    const std::vector<Match> hits = filter_of(self).find(text.view());
+    Ref list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+      PyObject* match = new_match(hits[i]);
+      if (!match) return nullptr;  // the list releases the objects made so far
+      if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), match) < 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
+PyObject* filter_censor(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    Utf8 text;
+    if (!text_argument(kCensorSignature, self, args, kwargs, text)) return nullptr;
+    const std::string censored = filter_of(self).censor(text.view());
+    return PyUnicode_FromStringAndSize(censored.data(), static_cast<Py_ssize_t>(censored.size()));
+  });
+}
+
+PyObject* filter_contains_profanity(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return guarded([&]() -> PyObject* {
+    Utf8 text;
+    if (!text_argument(kContainsSignature, self, args, kwargs, text)) return nullptr;
+    PyObject* answer = filter_of(self).contains_profanity(text.view()) ? Py_True : Py_False;
+    Py_IncRef(answer);
+    return answer;
+  });
+}
+
+template <class F>
+PyCFunction method(F f) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
+}
+
+// Each method carries only its text signature: __doc__ is None.
+PyMethodDef kMethods[] = {
+    {"find", method(filter_find), METH_VARARGS | METH_KEYWORDS, "find($self, text)\n--\n\n"},
+    {"censor", method(filter_censor), METH_VARARGS | METH_KEYWORDS, "censor($self, text)\n--\n\n"},
+    {"contains_profanity", method(filter_contains_profanity), METH_VARARGS | METH_KEYWORDS,
+     "contains_profanity($self, text)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const char kDoc[] =
+    "Tarnwhisk(options=None)\n"
+    "--\n"
+    "\n"
+    "Main filter. Construct once, reuse.\n"
+    "\n"
+    "Options (keyword-only, all optional):\n"
+    "  languages:        list[str]   e.g. ['en', 'es']\n"
+    "  normalization:    str         'none' | 'basic' | 'aggressive'\n"
+    "  match_mode:       str         'word_boundary' | 'substring'\n"
+    "  censor_style:     str         'length_preserving' | 'first_last' | 'full_mask' | 'grawlix'\n"
+    "  mask_char:        str         single character\n"
+    "  add_words:        list[dict]  [{'word': ..., 'category': ..., 'severity': int, 'strict': bool}]\n"
+    "  remove_words:     list[str]\n"
+    "  allowlist:        list[str]\n"
+    "  without_bundled:  bool";
+
+PyType_Slot kSlots[] = {
+    {Py_tp_doc, const_cast<char*>(kDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(filter_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(filter_dealloc)},
+    {Py_tp_methods, kMethods},
+    {0, nullptr},
+};
+
+// No base-type flag (no subclassing), no dictionary, no weak-reference slot. The name
+// without a module of its own reports "builtins".
+PyType_Spec kSpec = {"builtins.Tarnwhisk", sizeof(FilterObject), 0, Py_TPFLAGS_DEFAULT, kSlots};
+
+}  // namespace
+
+PyTypeObject* filter_type() {
+  static PyObject* type = nullptr;
+  if (!type) type = PyType_FromSpec(&kSpec);
+  return reinterpret_cast<PyTypeObject*>(type);
+}
+
+}  // namespace tarnwhisk::py
