@@ -1,12 +1,26 @@
-// (placeholder: a naive search until the automaton is written)
+// The matcher: compiles the entries' normalised words into one automaton and turns its
+// occurrences into hits, applying the word-boundary rule and mapping spans back to the
+// caller's text.
 #include "tarnwhisk/matcher.hpp"
+
+#include <array>
+
+#include "matcher/automaton.hpp"
 
 namespace tarnwhisk {
 
-class Automaton {
- public:
-  std::vector<std::string> patterns;
-};
+namespace {
+
+// ASCII letters, digits and "_". Every other byte, including each byte of a non-ASCII
+// character, separates words.
+constexpr std::array<bool, 256> kWordByte = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  return t;
+}();
+
+}  // namespace
 
 Matcher::Matcher(std::vector<WordEntry> entries, std::unique_ptr<Automaton> automaton)
     : entries_(std::move(entries)), automaton_(std::move(automaton)) {}
@@ -14,46 +28,40 @@ Matcher::Matcher(Matcher&&) noexcept = default;
 Matcher& Matcher::operator=(Matcher&&) noexcept = default;
 Matcher::~Matcher() = default;
 
-Result<Matcher> Matcher::create(std::vector<WordEntry> entries, const MatcherOptions&) {
-  auto a = std::make_unique<Automaton>();
-  for (const auto& e : entries) a->patterns.push_back(normalize(e.word, NormalizationLevel::Basic).text);
-  return Matcher(std::move(entries), std::move(a));
+Result<Matcher> Matcher::create(std::vector<WordEntry> entries, const MatcherOptions& options) {
+  std::vector<std::string> patterns;
+  patterns.reserve(entries.size());
+  for (const WordEntry& e : entries) patterns.push_back(normalize(e.word, NormalizationLevel::Basic).text);
+  std::string message;
+  auto automaton = Automaton::build(
+      patterns, {options.max_patterns, options.max_pattern_len, options.max_states},
+      options.prefilter, message);
+  if (!automaton) return Error::matcher_build(std::move(message));
+  return Matcher(std::move(entries), std::move(automaton));
 }
 
-std::size_t Matcher::automaton_bytes() const noexcept { return 0; }
-
-static bool is_word_byte(unsigned char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+std::size_t Matcher::automaton_bytes() const noexcept {
+  return automaton_ ? automaton_->memory_bytes() : 0;
 }
 
-std::vector<Match> Matcher::scan(const NormalizedText& nt, MatchMode mode) const {
+std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mode) const {
   std::vector<Match> out;
-  const std::string& t = nt.text;
-  const auto& pats = automaton_->patterns;
-  SpanMapper mapper(nt);
-  std::size_t p = 0;
-  while (p < t.size()) {
-    std::size_t best = SIZE_MAX, best_len = 0, s = p;
-    for (; s < t.size(); ++s) {
-      for (std::size_t i = 0; i < pats.size(); ++i) {
-        const auto& pat = pats[i];
-        if (pat.empty() || pat.size() + s > t.size()) continue;
-        if (t.compare(s, pat.size(), pat) == 0 && (best == SIZE_MAX || pat.size() > best_len)) {
-          best = i;
-          best_len = pat.size();
-        }
-      }
-      if (best != SIZE_MAX) break;
-    }
-    if (best == SIZE_MAX) break;
-    const std::size_t e = s + best_len;
-    p = e;
-    const WordEntry& entry = entries_[best];
-    if (mode == MatchMode::WordBoundary && !entry.strict) {
-      if ((s > 0 && is_word_byte(t[s - 1])) || (e < t.size() && is_word_byte(t[e]))) continue;
-    }
-    auto [a, b] = mapper.map(s, e);
-    out.push_back({a, b, s, e, best, entry.category, entry.severity});
+  const auto* text = reinterpret_cast<const unsigned char*>(normalized.text.data());
+  const std::size_t n = normalized.text.size();
+  const bool boundaries = mode == MatchMode::WordBoundary;
+  SpanMapper mapper(normalized);
+  Occurrence occ;
+  std::size_t pos = 0;
+  while (automaton_->find(text, n, pos, occ)) {
+    // Resume at the end of the occurrence whether or not it is accepted: a rejected
+    // occurrence still consumes its span. Occurrences are never empty.
+    pos = occ.end;
+    const WordEntry& entry = entries_[occ.pattern];
+    if (boundaries && !entry.strict &&
+        ((occ.start > 0 && kWordByte[text[occ.start - 1]]) || (occ.end < n && kWordByte[text[occ.end]])))
+      continue;
+    const auto [start, end] = mapper.map(occ.start, occ.end);
+    out.push_back({start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
   }
   return out;
 }
