@@ -1,0 +1,104 @@
+# The module object and the two classes: names, documentation and the restrictions
+# that keep both immutable.
+import subprocess
+import sys
+import weakref
+
+import pytest
+
+import tarnwhisk
+from conftest import custom
+
+DOC_LINES = [
+    "Main filter. Construct once, reuse.",
+    "",
+    "Options (keyword-only, all optional):",
+    "  languages:        list[str]   e.g. ['en', 'es']",
+    "  normalization:    str         'none' | 'basic' | 'aggressive'",
+    "  match_mode:       str         'word_boundary' | 'substring'",
+    "  censor_style:     str         'length_preserving' | 'first_last' | 'full_mask' | 'grawlix'",
+    "  mask_char:        str         single character",
+    "  add_words:        list[dict]  [{'word': ..., 'category': ..., 'severity': int, 'strict': bool}]",
+    "  remove_words:     list[str]",
+    "  allowlist:        list[str]",
+    "  without_bundled:  bool",
+]
+
+
+def test_module_attributes():
+    assert tarnwhisk.__doc__ == ""
+    assert tarnwhisk.__all__ == ["Tarnwhisk", "Match"]
+    public = {name for name in vars(tarnwhisk) if not name.startswith("__")}
+    assert public == {"Tarnwhisk", "Match"}
+
+
+@pytest.mark.parametrize("cls, name", [(tarnwhisk.Tarnwhisk, "Tarnwhisk"), (tarnwhisk.Match, "Match")])
+def test_class_names(cls, name):
+    assert cls.__module__ == "builtins"
+    assert cls.__name__ == name
+    assert cls.__qualname__ == name
+    assert repr(cls) == f"<class 'builtins.{name}'>"
+    assert cls.__bases__ == (object,)
+
+
+def test_class_documentation():
+    assert tarnwhisk.Tarnwhisk.__doc__ == "\n".join(DOC_LINES)
+    assert tarnwhisk.Tarnwhisk.__text_signature__ == "(options=None)"
+    assert tarnwhisk.Match.__doc__ == "Result of `find()` \u2014 one entry per profanity hit."
+    assert tarnwhisk.Match.__text_signature__ is None
+
+
+@pytest.mark.parametrize("name", ["find", "censor", "contains_profanity"])
+def test_method_signatures(name):
+    method = getattr(tarnwhisk.Tarnwhisk, name)
+    assert method.__text_signature__ == "($self, text)"
+    assert method.__doc__ is None
+
+
+@pytest.mark.parametrize("name", ["word_id", "start", "end", "normalized_start", "normalized_end",
+                                  "category", "severity"])
+def test_match_descriptors_have_empty_doc(name):
+    assert getattr(tarnwhisk.Match, name).__doc__ == ""
+
+
+def test_match_has_no_constructor():
+    for args in [(), (1, 2), ({},)]:
+        with pytest.raises(TypeError) as info:
+            tarnwhisk.Match(*args)
+        assert str(info.value) == "No constructor defined for Match"
+
+
+@pytest.mark.parametrize("base", [tarnwhisk.Tarnwhisk, tarnwhisk.Match])
+def test_no_subclassing(base):
+    with pytest.raises(TypeError):
+        type("Derived", (base,), {})
+
+
+def test_instances_are_immutable_and_not_weakly_referable():
+    f = custom("darn")
+    m = f.find("darn")[0]
+    for obj, attrs in [(f, ["x", "find"]), (m, ["x", "start", "category", "word_id"])]:
+        for attr in attrs:
+            with pytest.raises(AttributeError):
+                setattr(obj, attr, 1)
+        with pytest.raises(TypeError):
+            weakref.ref(obj)
+        assert not hasattr(obj, "__dict__")
+
+
+def test_second_initialisation_raises_import_error():
+    code = (
+        "import sys, importlib, tarnwhisk\n"
+        "del sys.modules['tarnwhisk']\n"
+        "try:\n"
+        "    importlib.import_module('tarnwhisk')\n"
+        "except ImportError as e:\n"
+        "    print('ImportError', e)\n"
+        "f = tarnwhisk.Tarnwhisk({'without_bundled': True, 'add_words': [{'word': 'darn',"
+        " 'category': 'mild', 'severity': 1, 'strict': False}]})\n"
+        "print(f.censor('darn'))\n"
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    lines = out.stdout.splitlines()
+    assert lines[0].startswith("ImportError")
+    assert lines[1] == "****"  # the first module keeps working
