@@ -1,0 +1,241 @@
+// The pipeline as a whole: what each level makes of a text, how normalised spans map
+// back to the source, the offset-map invariants on random text, and the one-pass
+// pipeline against the stages run one by one.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "normalize/stages.hpp"
+#include "reference/naive_normalize.hpp"
+#include "tarnwhisk/normalize.hpp"
+#include "utf8.hpp"
+
+// The replacement operator new below pairs malloc with free, which GCC cannot see.
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+// Counts allocations, to hold normalize() to one per output buffer.
+static std::size_t g_allocations = 0;
+void* operator new(std::size_t n) {
+  ++g_allocations;
+  if (void* p = std::malloc(n ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace tarnwhisk {
+
+void PrintTo(const SourceRange& r, std::ostream* os) { *os << "(" << r.start << "," << r.end << ")"; }
+
+namespace {
+
+using Offsets = std::vector<SourceRange>;
+using Span = std::pair<std::size_t, std::size_t>;
+constexpr NormalizationLevel kNone = NormalizationLevel::None;
+constexpr NormalizationLevel kBasic = NormalizationLevel::Basic;
+constexpr NormalizationLevel kAggressive = NormalizationLevel::Aggressive;
+constexpr NormalizationLevel kLevels[] = {kNone, kBasic, kAggressive};
+
+struct LevelCase {
+  NormalizationLevel level;
+  std::string input;
+  std::string text;
+  Offsets offsets;
+};
+
+void run_cases(const std::vector<LevelCase>& cases) {
+  for (const LevelCase& c : cases) {
+    const NormalizedText nt = normalize(c.input, c.level);
+    EXPECT_EQ(nt.text, c.text) << "input: " << c.input << " level " << int(c.level);
+    EXPECT_EQ(nt.offsets, c.offsets) << "input: " << c.input << " level " << int(c.level);
+  }
+}
+
+TEST(Normalize, EmptyTextAtEveryLevel) {
+  for (NormalizationLevel level : kLevels) {
+    const NormalizedText nt = normalize("", level);
+    EXPECT_TRUE(nt.text.empty());
+    EXPECT_TRUE(nt.offsets.empty());
+  }
+}
+
+TEST(Normalize, LevelNoneCopiesTheSource) {
+  run_cases({
+      {kNone, "a\u20ACb", "a\u20ACb", {{0, 1}, {1, 4}, {4, 5}}},
+      {kNone, "B.A.D\u200B", "B.A.D\u200B", {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 8}}},
+      {kNone, "a\xFF", "a\xFF", {{0, 1}, {1, 2}}},
+  });
+}
+
+TEST(Normalize, StagesRunInPipelineOrder) {
+  run_cases({
+      {kBasic, "Hello", "hello", {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}}},
+      {kBasic, "heeeello", "hello", {{0, 1}, {1, 5}, {5, 6}, {6, 7}, {7, 8}}},
+      // compatibility capitals are folded after NFKC, then collapsed
+      {kBasic, "\uFF28\uFF29", "hi", {{0, 3}, {3, 6}}},
+      {kBasic, "\uFF21\uFF41a", "a", {{0, 7}}},
+      // NFKC output is folded by the homoglyph and leetspeak stages
+      {kBasic, "\u00B5", "u", {{0, 2}}},
+      {kBasic, "\uFF10\u2463", "oa", {{0, 3}, {3, 6}}},
+      // leetspeak before collapse; NFKC's several characters collapse into one entry
+      {kBasic, "!!!", "i", {{0, 3}}},
+      {kBasic, "x\u2026", "x.", {{0, 1}, {1, 4}}},
+      // removal before NFKC: a no-break space vanishes, a thin space becomes a space
+      {kBasic, "a\u00A0b\u2009c", "ab c", {{0, 1}, {3, 4}, {4, 7}, {7, 8}}},
+      // removed characters do not break a run
+      {kBasic, "a\u200Ba\u200Ba", "a", {{0, 9}}},
+      {kBasic, "b.a.d", "b.a.d", {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}}},
+  });
+}
+
+TEST(Normalize, AggressiveJoinsLettersAfterCollapse) {
+  run_cases({
+      {kAggressive, "b.a.d", "bad", {{0, 1}, {2, 3}, {4, 5}}},
+      {kAggressive, "B 4 D", "bad", {{0, 1}, {2, 3}, {4, 5}}},
+      {kAggressive, "a.a.a", "aaa", {{0, 1}, {2, 3}, {4, 5}}},   // not collapsed again
+      {kAggressive, "b...a", "ba", {{0, 1}, {4, 5}}},
+      {kAggressive, "b...2", "b.2", {{0, 1}, {1, 4}, {4, 5}}},  // kept run stays collapsed
+      {kAggressive, "b\u200B.\u200Ba", "ba", {{0, 1}, {8, 9}}},
+      {kAggressive, "b\uFF0Ea", "ba", {{0, 1}, {4, 5}}},          // full-width full stop
+      {kAggressive, "baaa.aaad", "baad", {{0, 1}, {1, 4}, {5, 8}, {8, 9}}},
+      {kAggressive, "hi 2 you", "hi 2 you", {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8}}},
+  });
+}
+
+TEST(Normalize, IllFormedBytesBecomeReplacementCharacters) {
+  run_cases({
+      {kBasic, "a\xFF\xFF\xFF" "b", "a\uFFFDb", {{0, 1}, {1, 4}, {4, 5}}},
+      {kBasic, "\xE2\u200B\x80", "\uFFFD\uFFFD", {{0, 1}, {4, 5}}},
+      {kBasic, "\xE2\u200B\x80\x80", "\uFFFD", {{0, 6}}},  // a run of three, not U+2000
+      {kAggressive, "a.\xC0\xAF", "a.\uFFFD\uFFFD", {{0, 1}, {1, 2}, {2, 3}, {3, 4}}},
+  });
+}
+
+// ---- source_span ----------------------------------------------------------------------
+
+struct SpanCase {
+  NormalizationLevel level;
+  std::string input;
+  std::size_t start, end;  // in the normalised text
+  Span want;
+};
+
+TEST(SourceSpan, MapsSpansOfNormalisedText) {
+  const std::vector<SpanCase> cases = {
+      // whole characters map to the union of their ranges
+      {kBasic, "Hello", 0, 5, {0, 5}},
+      {kAggressive, "b.a.d", 0, 3, {0, 5}},
+      {kAggressive, "b.a.d", 1, 2, {2, 3}},
+      {kBasic, "heeeello", 1, 2, {1, 5}},
+      {kBasic, "heeeello", 0, 5, {0, 8}},
+      // one of several characters made from one source character gives all of it
+      {kBasic, "\uFB01x", 0, 1, {0, 3}},
+      {kBasic, "\uFB01x", 1, 3, {0, 4}},
+      // removed characters inside the span are covered, those outside are not
+      {kBasic, "a\u200Bb", 0, 2, {0, 5}},
+      {kBasic, "\u200Bab\u200B", 0, 2, {3, 5}},
+      {kAggressive, "x b.a.d y", 1, 4, {2, 7}},
+      // spans that end or start inside a multi-byte character leave it out
+      {kNone, "a\u00E9", 0, 2, {0, 1}},
+      {kNone, "a\u00E9b", 2, 4, {3, 4}},
+      {kNone, "\u00E9", 0, 1, {0, 1}},       // no whole character: offsets unchanged
+      {kNone, "\U0001F525", 1, 3, {1, 3}},
+      // empty spans and spans beyond the text
+      {kBasic, "abc", 2, 2, {2, 2}},
+      {kBasic, "", 0, 0, {0, 0}},
+      {kBasic, "ab", 0, 100, {0, 2}},
+      {kBasic, "ab", 5, 9, {5, 9}},
+  };
+  for (const SpanCase& c : cases) {
+    const NormalizedText nt = normalize(c.input, c.level);
+    EXPECT_EQ(nt.source_span(c.start, c.end), c.want)
+        << c.input << " [" << c.start << "," << c.end << ") level " << int(c.level);
+    SpanMapper mapper(nt);
+    EXPECT_EQ(mapper.map(c.start, c.end), c.want) << c.input;
+  }
+}
+
+TEST(SpanMapper, AgreesWithSourceSpanOnSpansAskedInOrder) {
+  std::mt19937_64 rng(99);
+  for (int round = 0; round < 300; ++round) {
+    const std::string src = reference::disguised_text(rng, 1 + rng() % 30);
+    for (NormalizationLevel level : kLevels) {
+      const NormalizedText nt = normalize(src, level);
+      const std::size_t n = nt.text.size() + 2;
+      std::vector<std::size_t> starts(1 + rng() % 8);
+      for (std::size_t& s : starts) s = rng() % n;
+      std::sort(starts.begin(), starts.end());
+      SpanMapper mapper(nt);
+      for (std::size_t s : starts) {
+        const std::size_t e = s + rng() % 12;  // sometimes empty, sometimes mid-character
+        ASSERT_EQ(mapper.map(s, e), nt.source_span(s, e)) << src << " [" << s << "," << e << ")";
+      }
+    }
+  }
+}
+
+// ---- invariants and the one-pass pipeline on random text ------------------------------
+
+TEST(Normalize, KeepsTheOffsetMapInvariantsOnRandomText) {
+  std::mt19937_64 rng(7);
+  for (int round = 0; round < 500; ++round) {
+    const std::string src = reference::disguised_text(rng, 1 + rng() % 50);
+    std::vector<bool> boundary(src.size() + 1, false);
+    for (std::size_t i = 0; i < src.size(); i += utf8::char_len(src, i)) boundary[i] = true;
+    boundary[src.size()] = true;
+    for (NormalizationLevel level : kLevels) {
+      const NormalizedText nt = normalize(src, level);
+      ASSERT_EQ(nt.offsets.size(), utf8::count_chars(nt.text)) << src;
+      for (std::size_t k = 0; k < nt.offsets.size(); ++k) {
+        const SourceRange r = nt.offsets[k];
+        ASSERT_LT(r.start, r.end) << src;
+        ASSERT_LE(r.end, src.size()) << src;
+        ASSERT_TRUE(boundary[r.start] && boundary[r.end]) << src;
+        if (k > 0) {
+          ASSERT_LE(nt.offsets[k - 1].start, r.start) << src;
+        }
+      }
+      if (level != kNone) {  // the stages write U+FFFD for stray bytes: output is well formed
+        for (std::size_t i = 0; i < nt.text.size(); i += utf8::char_len(nt.text, i))
+          ASSERT_FALSE(utf8::char_len(nt.text, i) == 1 && static_cast<unsigned char>(nt.text[i]) >= 0x80) << src;
+      }
+    }
+  }
+}
+
+TEST(Normalize, OnePassEqualsStagesOneByOne) {
+  std::mt19937_64 rng(12345);
+  for (int round = 0; round < 2000; ++round) {
+    const std::string src = reference::disguised_text(rng, 1 + rng() % 60);
+    for (NormalizationLevel level : kLevels) {
+      const NormalizedText fast = normalize(src, level);
+      const NormalizedText staged = normalize_by_stages(src, level);
+      const NormalizedText naive = reference::normalize(src, level);
+      ASSERT_EQ(fast.text, naive.text) << src << " level " << int(level);
+      ASSERT_EQ(fast.offsets, naive.offsets) << src << " level " << int(level);
+      ASSERT_EQ(staged.text, naive.text) << src << " level " << int(level);
+      ASSERT_EQ(staged.offsets, naive.offsets) << src << " level " << int(level);
+    }
+  }
+}
+
+TEST(Normalize, AllocatesEachOutputBufferOnce) {
+  std::mt19937_64 rng(5);
+  std::vector<std::string> texts = {std::string(5000, 'a'), "\uFDFA\uFDFA\uFDFA x \u00BD\u00BD"};
+  for (int round = 0; round < 300; ++round) texts.push_back(reference::disguised_text(rng, 1 + rng() % 200));
+  for (const std::string& src : texts) {
+    for (NormalizationLevel level : kLevels) {
+      const std::size_t before = g_allocations;
+      const NormalizedText nt = normalize(src, level);
+      ASSERT_LE(g_allocations - before, 2u) << src << " level " << int(level);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace tarnwhisk
