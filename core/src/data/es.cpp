@@ -1,5 +1,7 @@
 // Spanish: insults, sexual terms and the usual phrases across Spain and Latin America,
-// plus the abbreviations people type instead of them.
+// plus the abbreviations people type instead of them. Most words are stored with a
+// capital, as they usually open an outburst; matching folds ASCII case, so the case
+// only shows in the entry text reported to callers.
 #include "data/tables.hpp"
 
 namespace tarnwhisk::tables {
@@ -49,7 +51,7 @@ constexpr WordRow kBase[] = {
     {"Pelotudo", S, 2, false},
     {"Carajo", S, 2, false},
     {"Sudaca", S, 2, false},
-    {"Tortillera", S, 2, false},
+    {"Marimacho", S, 2, false},
     {"Bollera", S, 2, false},
     {"Comemierda", S, 2, false},
     {"Soplapollas", S, 2, false},
@@ -58,7 +60,7 @@ constexpr WordRow kBase[] = {
     {"Hijueputa", S, 2, false},
     {"Conchudo", S, 2, false},
     {"Cagón", S, 2, false},
-    {"Mojón", S, 2, false},
+    {"Cojón", S, 2, false},
     {"Chúpamela", S, 2, false},
     {"Mamagüevo", S, 2, false},
     {"Pichula", S, 2, false},

@@ -66,7 +66,7 @@ constexpr WordRow kBase[] = {
     {"bhadwa", S, 2, false},
     {"bhadwe", S, 2, false},
     {"bhadve", S, 2, false},
-    {"chod", S, 2, false},
+    {"chutiyon", S, 2, false},
     {"chodu", S, 2, false},
     {"chudai", S, 2, false},
     {"chinal", S, 2, false},
