@@ -1,0 +1,87 @@
+# Memory stays flat when every entry point runs many times, error paths included.
+# The core allocates with C++ new, which tracemalloc cannot see, so growth is read
+# from the process's resident set size.
+import gc
+import os
+
+import pytest
+
+import tarnwhisk
+from conftest import word
+
+pytestmark = pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+
+PAGE = os.sysconf("SC_PAGE_SIZE")
+OPTIONS = {
+    "without_bundled": True,
+    "add_words": [word("darn"), word("heck", "slur", 3, True)],
+    "allowlist": ["darning"],
+    "censor_style": "grawlix",
+    "mask_char": "#",
+}
+BAD_OPTIONS = [
+    ({"languages": ["EN"]}, ValueError),
+    ({"languages": ["en", 5]}, TypeError),
+    ({"mask_char": "ab"}, ValueError),
+    ({"add_words": [word("x", "nasty")]}, ValueError),
+    ({"add_words": [word("x", severity=300)]}, OverflowError),
+    ({"add_words": [word("x\ud800")]}, UnicodeEncodeError),
+    ({"without_bundled": True}, RuntimeError),
+    ([], TypeError),
+]
+TEXT = "Oh d4rn, what the HECK is this darning\u00e9 " * 3
+
+
+def rss_bytes():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE
+
+
+def exercise(f, rounds):
+    for _ in range(rounds):
+        hits = f.find(TEXT)
+        for m in hits:
+            (m.word_id, m.start, m.end, m.normalized_start, m.normalized_end, m.category, m.severity,
+             repr(m))
+        f.censor(TEXT)
+        f.contains_profanity(TEXT)
+        for call in (f.find, f.censor, f.contains_profanity):
+            for args, kwargs in [((b"x",), {}), (("\ud800",), {}), ((), {}), (("a", "b"), {}),
+                                 ((), {"bad": 1})]:
+                try:
+                    call(*args, **kwargs)
+                except (TypeError, UnicodeEncodeError):
+                    pass
+        try:
+            tarnwhisk.Match()
+        except TypeError:
+            pass
+
+
+def construct(rounds):
+    for _ in range(rounds):
+        tarnwhisk.Tarnwhisk(OPTIONS)
+        for options, exc in BAD_OPTIONS:
+            try:
+                tarnwhisk.Tarnwhisk(options)
+            except exc:
+                pass
+        try:
+            tarnwhisk.Tarnwhisk({}, {})
+        except TypeError:
+            pass
+
+
+def test_no_growth_over_many_calls():
+    f = tarnwhisk.Tarnwhisk(OPTIONS)
+    # Warm up allocator pools and interpreter caches before the baseline.
+    exercise(f, 2000)
+    construct(200)
+    gc.collect()
+    before = rss_bytes()
+    exercise(f, 20000)
+    construct(2000)
+    gc.collect()
+    grown = rss_bytes() - before
+    # One leaked object per call would be tens of megabytes here.
+    assert grown < 4 * 1024 * 1024, f"resident set grew by {grown} bytes"
