@@ -102,3 +102,16 @@ def test_second_initialisation_raises_import_error():
     lines = out.stdout.splitlines()
     assert lines[0].startswith("ImportError")
     assert lines[1] == "****"  # the first module keeps working
+
+
+@pytest.mark.parametrize("make", [
+    lambda: object.__new__(tarnwhisk.Tarnwhisk),
+    lambda: object.__new__(tarnwhisk.Match),
+    lambda: tarnwhisk.Tarnwhisk.__new__(tarnwhisk.Match),
+    lambda: __import__("copy").copy(custom("darn")),
+    lambda: __import__("copy").copy(custom("darn").find("darn")[0]),
+], ids=["object-new-filter", "object-new-match", "new-wrong-type", "copy-filter", "copy-match"])
+def test_no_uninitialised_or_copied_instances(make):
+    # An instance made around the constructor would hold no filter or fields to release.
+    with pytest.raises(TypeError):
+        make()
