@@ -1,0 +1,244 @@
+// The filter end to end (normalise, scan, allowlist), the cost and heap size of building
+// filters, and the indexed allowlist beside the literal term-by-term search. Baselines in
+// the same run: an ASCII lower-casing copy of the same text (one plain pass over the
+// bytes) for find, and the literal allowlist for the indexed one.
+//
+// Heap sizes come from a counting global operator new/delete in this program: the live
+// bytes after building a filter minus those before.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "corpus.hpp"
+#include "reference/literal_allowlist.hpp"
+#include "tarnwhisk/tarnwhisk.hpp"
+
+// ---- counting allocator ----------------------------------------------------------------
+namespace {
+std::atomic<long long> g_live_bytes{0};
+constexpr std::size_t kHeader = 16;  // keeps the user pointer aligned for max_align_t
+
+void* counted_alloc(std::size_t n) noexcept {
+  auto* p = static_cast<unsigned char*>(std::malloc(n + kHeader));
+  if (!p) return nullptr;
+  *reinterpret_cast<std::size_t*>(p) = n;
+  g_live_bytes.fetch_add(static_cast<long long>(n), std::memory_order_relaxed);
+  return p + kHeader;
+}
+void counted_free(void* q) noexcept {
+  if (!q) return;
+  auto* p = static_cast<unsigned char*>(q) - kHeader;
+  g_live_bytes.fetch_sub(static_cast<long long>(*reinterpret_cast<std::size_t*>(p)),
+                         std::memory_order_relaxed);
+  std::free(p);
+}
+}  // namespace
+
+void* operator new(std::size_t n) {
+  if (void* p = counted_alloc(n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) {
+  if (void* p = counted_alloc(n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted_alloc(n); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted_alloc(n); }
+void operator delete(void* p) noexcept { counted_free(p); }
+void operator delete[](void* p) noexcept { counted_free(p); }
+void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_free(p); }
+
+namespace tarnwhisk {
+namespace {
+
+constexpr std::size_t kTextBytes = std::size_t{1} << 20;
+
+// ~1 MiB of prose with built-in English words sprinkled in (about one word in 200).
+const std::string& prose_with_words() {
+  static const std::string text = [] {
+    std::vector<std::string> sprinkle;
+    for (const WordEntry& e : bundled_for(Language::En))
+      if (sprinkle.size() < 64) sprinkle.push_back(e.word);
+    return bench::prose(kTextBytes, sprinkle);
+  }();
+  return text;
+}
+
+Tarnwhisk build_or_die(TarnwhiskBuilder builder) {
+  Result<Tarnwhisk> r = builder.build();
+  if (!r) {
+    std::fprintf(stderr, "build failed\n");
+    std::abort();
+  }
+  return std::move(r).value();
+}
+
+void BM_Baseline_LowerCopy(benchmark::State& state) {
+  const std::string& text = prose_with_words();
+  for (auto _ : state) {
+    std::string lowered(text);
+    for (char& c : lowered)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    benchmark::DoNotOptimize(lowered.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_Baseline_LowerCopy)->Unit(benchmark::kMillisecond);
+
+// find() with the default filter (English built-in list) at level None, Basic, Aggressive.
+void BM_Find(benchmark::State& state) {
+  const std::string& text = prose_with_words();
+  TarnwhiskBuilder builder;
+  builder.normalization(static_cast<NormalizationLevel>(state.range(0)));
+  const Tarnwhisk filter = build_or_die(builder);
+  std::size_t hits = 0;
+  for (auto _ : state) {
+    const std::vector<Match> found = filter.find(text);
+    hits = found.size();
+    benchmark::DoNotOptimize(found.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.counters["hits"] = static_cast<double>(hits);
+}
+BENCHMARK(BM_Find)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
+// censor() with the default filter at level Basic.
+void BM_Censor(benchmark::State& state) {
+  const std::string& text = prose_with_words();
+  const Tarnwhisk filter = build_or_die(TarnwhiskBuilder());
+  for (auto _ : state) {
+    const std::string out = filter.censor(text);
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_Censor)->Unit(benchmark::kMillisecond);
+
+TarnwhiskBuilder languages_builder(int count) {
+  TarnwhiskBuilder builder;
+  for (int i = 0; i < count; ++i) builder.language(static_cast<Language>(i));
+  return builder;
+}
+
+// Building a filter of the first `range(0)` languages (1: the default English filter; 5:
+// all five). Counters: the filter's heap bytes and its automaton's share.
+void BM_Build(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    Tarnwhisk filter = build_or_die(languages_builder(count));
+    benchmark::DoNotOptimize(&filter);
+  }
+  const long long before = g_live_bytes.load();
+  const Tarnwhisk filter = build_or_die(languages_builder(count));
+  const long long after = g_live_bytes.load();
+  state.counters["filter_bytes"] = static_cast<double>(after - before);
+  state.counters["automaton_bytes"] = static_cast<double>(filter.matcher().automaton_bytes());
+  state.counters["words"] = static_cast<double>(filter.matcher().entries().size());
+}
+BENCHMARK(BM_Build)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
+
+// Baseline for the build: only fetching the built-in entries of the same languages.
+void BM_Baseline_BundledFor(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  for (auto _ : state) {
+    for (int i = 0; i < count; ++i) {
+      std::vector<WordEntry> list = bundled_for(static_cast<Language>(i));
+      benchmark::DoNotOptimize(list.data());
+    }
+  }
+}
+BENCHMARK(BM_Baseline_BundledFor)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
+
+// ---- allowlist ---------------------------------------------------------------------------
+constexpr std::size_t kAllowTerms = 100;
+constexpr std::size_t kAllowHits = 10000;
+constexpr std::size_t kLiteralHits = 16;  // the literal search costs ~terms x text per hit
+
+struct AllowInput {
+  std::vector<std::string> terms;
+  std::string text;
+  std::vector<Match> hits;        // kAllowHits, by increasing start
+  std::vector<Match> few_hits;    // kLiteralHits of them, spread over the text
+};
+
+// 100 dictionary words as terms (some capitalised), 1 MB of prose with the terms
+// sprinkled in, and hits of 3 to 8 bytes at random places.
+const AllowInput& allow_input() {
+  static const AllowInput input = [] {
+    AllowInput in;
+    const auto& dict = bench::dictionary_words();
+    std::mt19937_64 rng(5);
+    while (in.terms.size() < kAllowTerms) {
+      std::string w = dict[rng() % dict.size()];
+      if (w.size() < 5 || w.size() > 10) continue;
+      if (in.terms.size() % 3 == 0) w[0] = static_cast<char>(w[0] - 32);
+      in.terms.push_back(w);
+    }
+    in.text = bench::prose(kTextBytes, in.terms, 50);
+    for (std::size_t i = 0; i < kAllowHits; ++i) {
+      const std::size_t s = rng() % (in.text.size() - 8);
+      Match m;
+      m.start = s;
+      m.end = s + 3 + rng() % 6;
+      in.hits.push_back(m);
+    }
+    std::sort(in.hits.begin(), in.hits.end(), [](const Match& a, const Match& b) { return a.start < b.start; });
+    for (std::size_t i = 0; i < kLiteralHits; ++i) in.few_hits.push_back(in.hits[i * (kAllowHits / kLiteralHits)]);
+    // The two algorithms must agree before their speeds mean anything.
+    const Allowlist list(in.terms);
+    if (list.filter(in.text, in.few_hits) != reference::literal_filter(in.terms, in.text, in.few_hits)) {
+      std::fprintf(stderr, "allowlist disagrees with the literal search\n");
+      std::abort();
+    }
+    return in;
+  }();
+  return input;
+}
+
+void BM_AllowlistIndexed(benchmark::State& state) {
+  const AllowInput& in = allow_input();
+  const Allowlist list(in.terms);
+  const std::vector<Match>& hits = state.range(0) == 0 ? in.hits : in.few_hits;
+  std::size_t kept = 0;
+  for (auto _ : state) {
+    const std::vector<Match> out = list.filter(in.text, hits);
+    kept = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["hits"] = static_cast<double>(hits.size());
+  state.counters["kept"] = static_cast<double>(kept);
+  state.counters["time_per_hit"] = benchmark::Counter(
+      static_cast<double>(hits.size()), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_AllowlistIndexed)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void BM_AllowlistLiteral(benchmark::State& state) {
+  const AllowInput& in = allow_input();
+  std::size_t kept = 0;
+  for (auto _ : state) {
+    const std::vector<Match> out = reference::literal_filter(in.terms, in.text, in.few_hits);
+    kept = out.size();
+    benchmark::DoNotOptimize(out.data());
+  }
+  state.counters["hits"] = static_cast<double>(in.few_hits.size());
+  state.counters["kept"] = static_cast<double>(kept);
+  state.counters["time_per_hit"] = benchmark::Counter(
+      static_cast<double>(in.few_hits.size()),
+      benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_AllowlistLiteral)->Iterations(2)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace tarnwhisk
+
+BENCHMARK_MAIN();
