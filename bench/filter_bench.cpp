@@ -112,6 +112,18 @@ void BM_Find(benchmark::State& state) {
 }
 BENCHMARK(BM_Find)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 
+// The normalisation share of find(): normalize() alone on the same text and levels.
+void BM_NormalizeOnly(benchmark::State& state) {
+  const std::string& text = prose_with_words();
+  const auto level = static_cast<NormalizationLevel>(state.range(0));
+  for (auto _ : state) {
+    const NormalizedText normalized = normalize(text, level);
+    benchmark::DoNotOptimize(normalized.text.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_NormalizeOnly)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+
 // censor() with the default filter at level Basic.
 void BM_Censor(benchmark::State& state) {
   const std::string& text = prose_with_words();

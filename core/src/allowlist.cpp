@@ -72,10 +72,13 @@ class TermIndex {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     if (!dense_.empty()) {
+      // Rows are pre-multiplied and states where a term ends come last, so the loop
+      // carries one load per byte and one comparison.
       const std::uint32_t* table = dense_.data();
+      const std::uint32_t first_match = first_match_row_;
       for (std::size_t i = 0; i < n; ++i) {
-        s = table[static_cast<std::size_t>(s) * classes_ + cls_[bytes[i]]];
-        if (longest_[s] != 0) emit(i + 1, i + 1 - longest_[s]);
+        s = table[s + cls_[bytes[i]]];
+        if (s >= first_match) emit(i + 1, i + 1 - longest_[s / classes_]);
       }
     } else {
       for (std::size_t i = 0; i < n; ++i) {
@@ -182,24 +185,47 @@ class TermIndex {
       for (const Edge& e : edges_[s]) fail_[e.to] = s == 0 ? 0 : step(fail_[s], e.cls);
     }
 
-    if (count * classes_ <= kMaxDenseEntries) {
-      dense_.assign(count * classes_, 0);
-      for (std::uint32_t s = 0; s < count; ++s) {
-        std::uint32_t* row = &dense_[static_cast<std::size_t>(s) * classes_];
-        if (s != 0) {
-          const std::uint32_t* fail_row = &dense_[static_cast<std::size_t>(fail_[s]) * classes_];
-          std::copy(fail_row, fail_row + classes_, row);
-        }
-        for (const Edge& e : edges_[s]) row[e.cls] = e.to;
-      }
-      edges_.clear();
-      edges_.shrink_to_fit();
-    }
+    if (count * classes_ <= kMaxDenseEntries) build_dense(count);
     terminal_.clear();
     terminal_.shrink_to_fit();
   }
 
+  // The full transition table, in a numbering where the states at which no term ends
+  // come first (the root stays 0) and every target is stored as its row offset.
+  void build_dense(std::size_t count) {
+    std::vector<std::uint32_t> table(count * classes_, 0);
+    for (std::uint32_t s = 0; s < count; ++s) {
+      std::uint32_t* row = &table[static_cast<std::size_t>(s) * classes_];
+      if (s != 0) {
+        const std::uint32_t* fail_row = &table[static_cast<std::size_t>(fail_[s]) * classes_];
+        std::copy(fail_row, fail_row + classes_, row);
+      }
+      for (const Edge& e : edges_[s]) row[e.cls] = e.to;
+    }
+    std::vector<std::uint32_t> renumber(count);
+    std::uint32_t next = 0;
+    for (int pass = 0; pass < 2; ++pass)
+      for (std::uint32_t s = 0; s < count; ++s)
+        if ((longest_[s] != 0) == (pass == 1)) {
+          if (pass == 1 && first_match_row_ == kNone) first_match_row_ = next * static_cast<std::uint32_t>(classes_);
+          renumber[s] = next++;
+        }
+    dense_.assign(count * classes_, 0);
+    std::vector<std::uint32_t> longest(count);
+    for (std::uint32_t s = 0; s < count; ++s) {
+      const std::size_t to = static_cast<std::size_t>(renumber[s]) * classes_;
+      for (std::size_t c = 0; c < classes_; ++c)
+        dense_[to + c] = renumber[table[static_cast<std::size_t>(s) * classes_ + c]] *
+                         static_cast<std::uint32_t>(classes_);
+      longest[renumber[s]] = longest_[s];
+    }
+    longest_ = std::move(longest);
+    edges_.clear();
+    edges_.shrink_to_fit();
+  }
+
   bool has_empty_ = false;
+  std::uint32_t first_match_row_ = kNone;
   std::array<std::uint16_t, 256> cls_{};
   std::size_t classes_ = 1;
   std::vector<std::vector<Edge>> edges_;
