@@ -85,14 +85,14 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
     while (PyDict_Next(kwargs, &pos, &key, &value)) {
       const Py_ssize_t index = parameter_index(sig, key);
       if (PyErr_Occurred()) return false;
-      const std::string name = full_name(sig);
       if (index < 0) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'", name.c_str(), key);
+        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
+                     full_name(sig).c_str(), key);
         return false;
       }
       if (out[index]) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'", name.c_str(),
-                     sig.names[index]);
+        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'",
+                     full_name(sig).c_str(), sig.names[index]);
         return false;
       }
       out[index] = value;

@@ -26,7 +26,8 @@ PyObject* filter_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (options == Py_None) options = nullptr;
     if (options && !is_dict(options)) {
       raise_cannot_convert(options, "PyDict");
-      return argument_error("options"), nullptr;
+      argument_error("options");
+      return nullptr;
     }
     TarnwhiskBuilder builder;
     if (options) {
