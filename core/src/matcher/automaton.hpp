@@ -79,7 +79,13 @@ class Automaton {
     std::size_t last_end = 0;
     if constexpr (kSkip) i = prefilter_.next(text, n, i);
     while (i < n) {
-      s = (trans + cls[text[i]])[s];
+      const std::uint32_t* row = trans + cls[text[i]];
+#if defined(__GNUC__)
+      // Keeps the row address opaque, so the compiler cannot fold it into `s + class`:
+      // that addition would lengthen the chain of dependent loads by a cycle a byte.
+      asm("" : "+r"(row));
+#endif
+      s = row[s];
       ++i;
       if (s <= special) [[unlikely]] {
         if (s == kDead) break;

@@ -3,7 +3,9 @@
 // caller's text.
 #include "tarnwhisk/matcher.hpp"
 
+#include <algorithm>
 #include <array>
+#include <tuple>
 
 #include "matcher/automaton.hpp"
 
@@ -50,6 +52,10 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   const std::size_t n = normalized.text.size();
   const bool boundaries = mode == MatchMode::WordBoundary;
   SpanMapper mapper(normalized);
+  // With one character per byte (every ASCII text) the character index is the byte
+  // index, and a span maps without walking the text.
+  const SourceRange* const offsets = normalized.offsets.data();
+  const bool byte_chars = normalized.offsets.size() == n;
   Occurrence occ;
   std::size_t pos = 0;
   while (automaton_->find(text, n, pos, occ)) {
@@ -60,7 +66,14 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
     if (boundaries && !entry.strict &&
         ((occ.start > 0 && kWordByte[text[occ.start - 1]]) || (occ.end < n && kWordByte[text[occ.end]])))
       continue;
-    const auto [start, end] = mapper.map(occ.start, occ.end);
+    std::size_t start, end;
+    if (byte_chars) {
+      start = offsets[occ.start].start;  // starts never decrease
+      end = offsets[occ.start].end;
+      for (std::size_t k = occ.start + 1; k < occ.end; ++k) end = std::max(end, offsets[k].end);
+    } else {
+      std::tie(start, end) = mapper.map(occ.start, occ.end);
+    }
     out.push_back({start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
   }
   return out;
