@@ -1,0 +1,49 @@
+// Normalisation throughput: the one-pass pipeline that normalize() runs beside the same
+// pipeline run stage by stage (normalize_by_stages), on English-like prose and on text
+// with 30% non-ASCII characters, at both non-trivial levels. Bytes are source bytes.
+#include <benchmark/benchmark.h>
+
+#include "corpus.hpp"
+#include "normalize/stages.hpp"
+#include "tarnwhisk/normalize.hpp"
+
+namespace {
+
+using tarnwhisk::NormalizationLevel;
+constexpr std::size_t kBytes = 64 * 1024;
+
+const std::string& prose_text() {
+  static const std::string text = tarnwhisk::bench::prose(kBytes);
+  return text;
+}
+const std::string& mixed_text() {
+  static const std::string text = tarnwhisk::bench::mixed_text(kBytes, 0.3);
+  return text;
+}
+
+template <typename Normalize>
+void run(benchmark::State& state, const std::string& text, NormalizationLevel level, Normalize f) {
+  for (auto _ : state) benchmark::DoNotOptimize(f(text, level));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+}
+
+void OnePass(benchmark::State& state, const std::string& (*text)(), NormalizationLevel level) {
+  run(state, text(), level, [](std::string_view t, NormalizationLevel l) { return tarnwhisk::normalize(t, l); });
+}
+void ByStages(benchmark::State& state, const std::string& (*text)(), NormalizationLevel level) {
+  run(state, text(), level,
+      [](std::string_view t, NormalizationLevel l) { return tarnwhisk::normalize_by_stages(t, l); });
+}
+
+BENCHMARK_CAPTURE(OnePass, prose_basic, prose_text, NormalizationLevel::Basic);
+BENCHMARK_CAPTURE(ByStages, prose_basic, prose_text, NormalizationLevel::Basic);
+BENCHMARK_CAPTURE(OnePass, prose_aggressive, prose_text, NormalizationLevel::Aggressive);
+BENCHMARK_CAPTURE(ByStages, prose_aggressive, prose_text, NormalizationLevel::Aggressive);
+BENCHMARK_CAPTURE(OnePass, mixed30_basic, mixed_text, NormalizationLevel::Basic);
+BENCHMARK_CAPTURE(ByStages, mixed30_basic, mixed_text, NormalizationLevel::Basic);
+BENCHMARK_CAPTURE(OnePass, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
+BENCHMARK_CAPTURE(ByStages, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
+
+}  // namespace
+
+BENCHMARK_MAIN();
