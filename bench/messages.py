@@ -28,6 +28,18 @@ SWEAR_WORDS: tuple[str, ...] = (
     "shit", "shithead", "shitty", "slut", "tits", "tosser", "twat", "wanker", "whore",
 )
 
+# Dictionary words that a profanity list may fairly hold although the list above does not
+# ('bitching', 'masturbate', slurs): kept out of innocent text, by root or as whole words,
+# so that a hit on clean text is a real false positive. Words that are also innocent
+# ('chink', 'rimming', 'cum', 'boner') stay: they are where word lists trip.
+_VULGAR_ROOTS: tuple[str, ...] = (
+    "bitch", "bullshit", "cocksuck", "cunnilingus", "cunt", "dildo", "fag", "fellat", "fuck",
+    "horni", "horny", "masturbat", "nigg", "orgasm", "penis", "porn", "pussies", "pussy",
+    "scumbag", "shit", "slut", "trollop", "twat", "vagina", "wank", "wetback", "whor",
+)
+_VULGAR_WORDS = frozenset(("dyke", "gook", "milf", "rape", "retard"))
+_SUFFIXES = ("ing", "ers", "ed", "es", "er", "s", "y")
+
 DISGUISES: tuple[str, ...] = ("leet", "lookalike", "zero_width", "stretched", "separated")
 
 _LEET = {"a": "4@", "e": "3", "i": "1!", "o": "0", "s": "5$", "t": "7", "l": "1"}
@@ -49,11 +61,11 @@ class Message:
 
 
 def innocent_words(path: str = DICT_PATH) -> list[str]:
-    """Plain lower-case dictionary words of 2 to 12 letters, minus the swear words and
-    their inflections (the dictionary has 'damned', 'pricks'...), so that an innocent
-    message is innocent by construction. Words that merely contain a swear word
+    """Plain lower-case dictionary words of 2 to 12 letters, minus the swear words, their
+    inflections (the dictionary has 'damned', 'pricks'...) and other vulgar words, so that
+    an innocent message is innocent by construction. Words that merely contain a swear word
     ('assassin', 'cockpit', 'scrapbook') stay: they are the traps a filter must avoid."""
-    banned = set(SWEAR_WORDS)
+    banned = set(SWEAR_WORDS) | _VULGAR_WORDS
     pattern = re.compile(r"[a-z]{2,12}")
     words = []
     with open(path, encoding="utf-8") as f:
@@ -61,8 +73,8 @@ def innocent_words(path: str = DICT_PATH) -> list[str]:
             w = line.strip()
             if not pattern.fullmatch(w):
                 continue
-            stem = w[:-2] if w.endswith(("ed", "es")) else w[:-1] if w.endswith("s") else w
-            if w in banned or stem in banned:
+            stems = {w} | {w[: -len(x)] for x in _SUFFIXES if w.endswith(x)}
+            if stems & banned or w.startswith(_VULGAR_ROOTS):
                 continue
             words.append(w)
     return sorted(set(words))
@@ -123,7 +135,7 @@ def chat_messages(
     words: Optional[list[str]] = None,
 ) -> list[Message]:
     """`n` chat messages whose UTF-8 length is uniform in [min_bytes, max_bytes].
-    `profane_share` of them carry one swear word (rarely two), and `disguised_share`
+    `profane_share` of them carry one swear word, and `disguised_share`
     of those have it disguised."""
     rng = random.Random(seed)
     vocab = words if words is not None else innocent_words()
