@@ -273,5 +273,36 @@ TEST(Matcher, AgreesWithNaiveReference) {
   EXPECT_EQ(compared, 3000u * 4 * 2);
 }
 
+// Long texts are searched in two parts cut at a byte that no pattern contains; the
+// hits must be those of one search, in order, however many fall on either side.
+TEST(Matcher, LongTextsAgreeWithNaiveReference) {
+  const std::vector<std::string> alphabet = {"a", "b", "c", " ", "_", ".", "\xC3\xA9"};
+  std::mt19937_64 rng(77);
+  auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int round = 0; round < 150; ++round) {
+    std::vector<Word> words;
+    for (std::size_t k = 1 + below(8); k > 0; --k) {
+      std::string w;
+      for (std::size_t len = 1 + below(4); len > 0; --len) w += "abc _"[below(5)];
+      words.push_back({w, below(3) == 0});
+    }
+    std::vector<std::string> patterns;
+    for (const Word& w : words) patterns.push_back(normalize(w.text, NormalizationLevel::Basic).text);
+    const std::vector<WordEntry> entries = entries_of(words);
+    const Matcher with = make(words, true);
+    const Matcher without = make(words, false);
+    // Up to a few thousand bytes: "." is rare in some texts and common in others.
+    const std::size_t dots = 1 + below(40);
+    std::string raw;
+    for (std::size_t len = below(3000); len > 0; --len) raw += below(dots) == 0 ? "." : alphabet[below(alphabet.size())];
+    const NormalizedText text = as_is(raw);
+    for (MatchMode mode : {WB, SUB}) {
+      const std::vector<Match> expected = reference::naive_scan(patterns, entries, text, mode);
+      ASSERT_EQ(with.scan(text, mode), expected) << "round " << round;
+      ASSERT_EQ(without.scan(text, mode), expected) << "round " << round;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace tarnwhisk

@@ -48,6 +48,7 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
   for (std::size_t b = 0; b < 256; ++b)
     a->classes_[b] = used[b] ? static_cast<std::uint8_t>(classes++) : 0;
   a->class_count_ = classes;
+  a->has_free_class_ = !all_used;
   unsigned shift = 0;
   while ((std::size_t{1} << shift) < classes) ++shift;
   a->stride_shift_ = shift;

@@ -50,6 +50,43 @@ class Automaton {
     return prefilter_.active() ? search<true>(text, n, pos, out) : search<false>(text, n, pos, out);
   }
 
+  // Calls sink(occurrence, lane) for every occurrence of the scan that starts at 0 and
+  // resumes at the end of each occurrence found. A long text is cut at a byte that no
+  // pattern contains (no occurrence can cross it, and the search restarts after it) and
+  // its two parts are searched as two independent chains of loads in one loop, which
+  // nearly doubles throughput. Every occurrence reported for lane 0 lies before every
+  // occurrence reported for lane 1; each lane reports in text order.
+  template <class Sink>
+  void scan(const unsigned char* text, std::size_t n, Sink&& sink) const {
+    if (max_match_ == kDead) return;
+    const std::size_t cut = prefilter_.active() ? n : cut_point(text, n);
+    if (cut == n) {
+      Occurrence occ;
+      for (std::size_t pos = 0; find(text, n, pos, occ); pos = occ.end) sink(occ, 0);
+      return;
+    }
+    Lane lanes[2] = {{0, cut, start_, kDead, 0}, {cut + 1, n, start_, kDead, 0}};
+    const std::uint32_t* const trans = trans_.data();
+    const std::uint8_t* const cls = classes_.data();
+    Lane& a = lanes[0];
+    Lane& b = lanes[1];
+    while (a.i < a.end && b.i < b.end) {
+      const std::uint32_t* row_a = trans + cls[text[a.i]];
+      const std::uint32_t* row_b = trans + cls[text[b.i]];
+#if defined(__GNUC__)
+      asm("" : "+r"(row_a), "+r"(row_b));
+#endif
+      a.s = row_a[a.s];
+      b.s = row_b[b.s];
+      ++a.i;
+      ++b.i;
+      if (a.s <= max_match_) [[unlikely]] settle(a, 0, sink);
+      if (b.s <= max_match_) [[unlikely]] settle(b, 1, sink);
+    }
+    drain(a, text, 0, sink);
+    drain(b, text, 1, sink);
+  }
+
   // Heap bytes held: transition table, byte classes, per-match-state data, prefilter.
   std::size_t memory_bytes() const noexcept;
 
@@ -105,6 +142,68 @@ class Automaton {
     return true;
   }
 
+  // Texts shorter than this are searched in one piece.
+  static constexpr std::size_t kMinCut = 256;
+
+  // One independent search of scan(): the bytes [i, end) are left to read.
+  struct Lane {
+    std::size_t i;
+    std::size_t end;
+    std::uint32_t s;
+    std::uint32_t last;  // match state of the pending occurrence, DEAD if none
+    std::size_t last_end;
+  };
+
+  // A position near the middle holding a byte that no pattern contains, or n.
+  std::size_t cut_point(const unsigned char* text, std::size_t n) const noexcept {
+    if (n < kMinCut || !has_free_class_) return n;
+    for (std::size_t q = n / 2; q < n; ++q)
+      if (classes_[text[q]] == 0) return q;
+    return n;
+  }
+
+  Occurrence occurrence(std::uint32_t state, std::size_t end) const noexcept {
+    const std::size_t index = state >> stride_shift_;
+    return {match_pattern_[index], end - match_len_[index], end};
+  }
+
+  // Handles a special state reached by a lane: a match is noted; at DEAD the pending
+  // occurrence is reported and the lane starts again at its end.
+  template <class Sink>
+  void settle(Lane& lane, int id, Sink& sink) const {
+    if (lane.s != kDead) {
+      lane.last = lane.s;
+      lane.last_end = lane.i;
+      return;
+    }
+    if (lane.last != kDead) {
+      sink(occurrence(lane.last, lane.last_end), id);
+      lane.i = lane.last_end;
+    }
+    lane.s = start_;
+    lane.last = kDead;
+  }
+
+  // Runs a lane alone to its end.
+  template <class Sink>
+  void drain(Lane& lane, const unsigned char* text, int id, Sink& sink) const {
+    for (;;) {
+      while (lane.i < lane.end) {
+        lane.s = trans_[lane.s + classes_[text[lane.i]]];
+        ++lane.i;
+        if (lane.s <= max_match_) [[unlikely]] {
+          settle(lane, id, sink);
+        }
+      }
+      if (lane.last == kDead) return;
+      // The text ended with an occurrence pending: report it and go on after it.
+      sink(occurrence(lane.last, lane.last_end), id);
+      lane.i = lane.last_end;
+      lane.s = start_;
+      lane.last = kDead;
+    }
+  }
+
   std::vector<std::uint32_t> trans_;       // [state * stride + class], pre-multiplied ids
   std::array<std::uint8_t, 256> classes_{};  // byte -> class
   std::vector<std::uint32_t> match_pattern_;  // by state index, for DEAD and match states
@@ -113,6 +212,7 @@ class Automaton {
   std::uint32_t max_match_ = 0;  // pre-multiplied id of the last match state (DEAD if none)
   unsigned stride_shift_ = 0;
   std::size_t class_count_ = 0;
+  bool has_free_class_ = false;  // class 0 holds bytes that no pattern contains
   Prefilter prefilter_;
 };
 

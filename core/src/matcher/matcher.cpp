@@ -51,31 +51,46 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   const auto* text = reinterpret_cast<const unsigned char*>(normalized.text.data());
   const std::size_t n = normalized.text.size();
   const bool boundaries = mode == MatchMode::WordBoundary;
-  SpanMapper mapper(normalized);
   // With one character per byte (every ASCII text) the character index is the byte
   // index, and a span maps without walking the text.
   const SourceRange* const offsets = normalized.offsets.data();
   const bool byte_chars = normalized.offsets.size() == n;
-  Occurrence occ;
-  std::size_t pos = 0;
-  while (automaton_->find(text, n, pos, occ)) {
-    // Resume at the end of the occurrence whether or not it is accepted: a rejected
-    // occurrence still consumes its span. Occurrences are never empty.
-    pos = occ.end;
+  // Spans are mapped in increasing order within each lane of the automaton's scan.
+  SpanMapper mappers[2] = {SpanMapper(normalized), SpanMapper(normalized)};
+  // Hits of lane 0 precede those of lane 1 in the text but may be found later: they wait
+  // here and are moved in front of lane 1's hits in batches.
+  constexpr std::size_t kBatch = 256;
+  Match batch[kBatch];
+  std::size_t batched = 0, placed = 0;
+  auto place_batch = [&] {
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(placed), batch, batch + batched);
+    placed += batched;
+    batched = 0;
+  };
+  automaton_->scan(text, n, [&](const Occurrence& occ, int lane) {
+    // A rejected occurrence still consumes its span: the automaton has already moved on
+    // to its end. Occurrences are never empty.
     const WordEntry& entry = entries_[occ.pattern];
     if (boundaries && !entry.strict &&
         ((occ.start > 0 && kWordByte[text[occ.start - 1]]) || (occ.end < n && kWordByte[text[occ.end]])))
-      continue;
+      return;
     std::size_t start, end;
     if (byte_chars) {
       start = offsets[occ.start].start;  // starts never decrease
       end = offsets[occ.start].end;
       for (std::size_t k = occ.start + 1; k < occ.end; ++k) end = std::max(end, offsets[k].end);
     } else {
-      std::tie(start, end) = mapper.map(occ.start, occ.end);
+      std::tie(start, end) = mappers[lane].map(occ.start, occ.end);
     }
-    out.push_back({start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
-  }
+    const Match hit{start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity};
+    if (lane == 1) {
+      out.push_back(hit);
+      return;
+    }
+    batch[batched++] = hit;
+    if (batched == kBatch) place_batch();
+  });
+  place_batch();
   return out;
 }
 
