@@ -67,47 +67,77 @@ Ref type_qualname(PyObject* obj) {
 
 }  // namespace
 
-bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
-  for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = nullptr;
+namespace {
 
-  const Py_ssize_t given = args ? PyTuple_Size(args) : 0;
-  if (given < 0) return false;
-  for (Py_ssize_t i = 0; i < given && i < sig.count; ++i) out[i] = PyTuple_GetItem(args, i);
-  if (given > sig.count) {
-    raise_too_many_positional(sig, given);
+// More positional values than parameters is the first error a caller is told about.
+bool bind_positional(const Signature& sig, Py_ssize_t nargs) {
+  if (nargs > sig.count) {
+    raise_too_many_positional(sig, nargs);
     return false;
   }
+  return true;
+}
 
+// One keyword: it must name a parameter that no positional value has filled.
+bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject** out) {
+  const Py_ssize_t index = parameter_index(sig, key);
+  if (PyErr_Occurred()) return false;
+  if (index < 0) {
+    PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
+                 full_name(sig).c_str(), key);
+    return false;
+  }
+  if (out[index]) {
+    PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'",
+                 full_name(sig).c_str(), sig.names[index]);
+    return false;
+  }
+  out[index] = value;
+  return true;
+}
+
+bool check_required(const Signature& sig, PyObject** out) {
+  std::vector<const char*> missing;
+  for (Py_ssize_t i = 0; i < sig.required; ++i) {
+    if (!out[i]) missing.push_back(sig.names[i]);
+  }
+  if (missing.empty()) return true;
+  raise_missing(sig, missing);
+  return false;
+}
+
+}  // namespace
+
+bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out) {
+  for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = nullptr;
+  const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
+  if (nargs < 0) return false;
+  for (Py_ssize_t i = 0; i < nargs && i < sig.count; ++i) out[i] = PyTuple_GetItem(args, i);
+  if (!bind_positional(sig, nargs)) return false;
   if (kwargs && PyDict_Size(kwargs) > 0) {
     Py_ssize_t pos = 0;
     PyObject* key = nullptr;
     PyObject* value = nullptr;
     while (PyDict_Next(kwargs, &pos, &key, &value)) {
-      const Py_ssize_t index = parameter_index(sig, key);
-      if (PyErr_Occurred()) return false;
-      if (index < 0) {
-        PyErr_Format(PyExc_TypeError, "%s got an unexpected keyword argument '%S'",
-                     full_name(sig).c_str(), key);
-        return false;
-      }
-      if (out[index]) {
-        PyErr_Format(PyExc_TypeError, "%s got multiple values for argument '%s'",
-                     full_name(sig).c_str(), sig.names[index]);
-        return false;
-      }
-      out[index] = value;
+      if (!bind_keyword(sig, key, value, out)) return false;
     }
   }
+  return check_required(sig, out);
+}
 
-  std::vector<const char*> missing;
-  for (Py_ssize_t i = 0; i < sig.required; ++i) {
-    if (!out[i]) missing.push_back(sig.names[i]);
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** out) {
+  for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = nullptr;
+  for (Py_ssize_t i = 0; i < nargs && i < sig.count; ++i) out[i] = args[i];
+  if (!bind_positional(sig, nargs)) return false;
+  if (kwnames) {
+    const Py_ssize_t count = PyTuple_Size(kwnames);
+    if (count < 0) return false;
+    for (Py_ssize_t i = 0; i < count; ++i) {
+      if (!bind_keyword(sig, PyTuple_GetItem(kwnames, i), args[nargs + i], out)) return false;
+    }
   }
-  if (!missing.empty()) {
-    raise_missing(sig, missing);
-    return false;
-  }
-  return true;
+  return check_required(sig, out);
 }
 
 bool argument_error(const char* name) {
@@ -143,10 +173,26 @@ void raise_cannot_convert(PyObject* obj, const char* target) {
   PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
 }
 
+// Longest text (in code points) whose cached UTF-8 form is borrowed.
+constexpr Py_ssize_t kBorrowedUtf8MaxLength = 1 << 16;
+
 bool to_utf8(PyObject* obj, Utf8& out) {
   if (!is_str(obj)) {
     raise_cannot_convert(obj, "PyString");
     return false;
+  }
+  // Short texts borrow the UTF-8 form that the str caches (for ASCII text that is its
+  // own storage, no copy at all); long ones are encoded into a temporary copy, so that
+  // a caller's large non-ASCII text does not keep a second, UTF-8 form for its lifetime.
+  const Py_ssize_t length = PyUnicode_GetLength(obj);
+  if (length < 0) return false;
+  if (length <= kBorrowedUtf8MaxLength) {
+    Py_ssize_t size = 0;
+    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+    if (!data) return false;
+    out.view_ = std::string_view(data, static_cast<std::size_t>(size));
+    out.bytes_.reset();
+    return true;
   }
   Ref bytes(PyUnicode_AsUTF8String(obj));
   if (!bytes) return false;

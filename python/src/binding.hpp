@@ -84,6 +84,10 @@ struct Signature {
 // TypeError (too many positional arguments, unexpected or repeated keyword, missing
 // required argument) and returns false on failure.
 bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyObject** out);
+// The same for the vectorcall convention: `nargs` positional values in `args`, then one
+// value per name in the tuple `kwnames` (nullptr when there are no keywords).
+bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
+                    PyObject* kwnames, PyObject** out);
 
 // Re-raises a TypeError that converting argument `name` raised as
 // "argument 'NAME': " + its message, the original's cause kept; any other exception
@@ -104,7 +108,8 @@ inline bool is_dict(PyObject* obj) noexcept {
   return (PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_DICT_SUBCLASS) != 0;
 }
 
-// The UTF-8 form of a str, borrowed from a bytes object that it keeps alive.
+// The UTF-8 form of a str: borrowed from the str itself (which the caller keeps alive)
+// or from a temporary bytes object that it keeps alive.
 class Utf8 {
  public:
   std::string_view view() const noexcept { return view_; }

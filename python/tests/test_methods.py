@@ -125,3 +125,14 @@ def test_default_list_catches_common_swearing(default_filter, text):
 @pytest.mark.parametrize("text", ["hello world", "a pleasant afternoon"])
 def test_default_list_leaves_clean_text(default_filter, text):
     assert default_filter.censor(text) == text
+
+
+@pytest.mark.parametrize("prefix", ["a", "\u00e9", "\U0001f600"])
+@pytest.mark.parametrize("repeat", [10, 70000])  # short texts borrow their UTF-8 form, long ones copy it
+def test_positions_in_short_and_long_texts(darn, prefix, repeat):
+    text = prefix * repeat + " darn " + prefix
+    start = len((prefix * repeat + " ").encode())
+    assert [(m.start, m.end) for m in darn.find(text)] == [(start, start + 4)]
+    assert darn.censor(text) == prefix * repeat + " **** " + prefix
+    with pytest.raises(UnicodeEncodeError):
+        darn.find(text + "\ud800")
