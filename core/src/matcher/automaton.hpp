@@ -6,6 +6,7 @@
 // then resolved into a full transition table.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -50,41 +51,76 @@ class Automaton {
     return prefilter_.active() ? search<true>(text, n, pos, out) : search<false>(text, n, pos, out);
   }
 
+  // Number of independent searches that scan() runs side by side on a long text.
+  static constexpr int kLanes = 4;
+
   // Calls sink(occurrence, lane) for every occurrence of the scan that starts at 0 and
-  // resumes at the end of each occurrence found. A long text is cut at a byte that no
-  // pattern contains (no occurrence can cross it, and the search restarts after it) and
-  // its two parts are searched as two independent chains of loads in one loop, which
-  // nearly doubles throughput. Every occurrence reported for lane 0 lies before every
-  // occurrence reported for lane 1; each lane reports in text order.
+  // resumes at the end of each occurrence found. A long text is cut at bytes that no
+  // pattern contains (no occurrence can cross one, and the search restarts after it)
+  // and its parts are searched as independent chains of loads in one loop, which the
+  // processor overlaps. Lanes are numbered in text order: every occurrence of lane k
+  // lies before every occurrence of lane k + 1; each lane reports in text order.
   template <class Sink>
   void scan(const unsigned char* text, std::size_t n, Sink&& sink) const {
     if (max_match_ == kDead) return;
-    const std::size_t cut = prefilter_.active() ? n : cut_point(text, n);
-    if (cut == n) {
+    Lane lanes[kLanes];
+    const int used = prefilter_.active() ? 1 : cut(text, n, lanes);
+    if (used == 1) {
       Occurrence occ;
       for (std::size_t pos = 0; find(text, n, pos, occ); pos = occ.end) sink(occ, 0);
       return;
     }
-    Lane lanes[2] = {{0, cut, start_, kDead, 0}, {cut + 1, n, start_, kDead, 0}};
     const std::uint32_t* const trans = trans_.data();
     const std::uint8_t* const cls = classes_.data();
-    Lane& a = lanes[0];
-    Lane& b = lanes[1];
-    while (a.i < a.end && b.i < b.end) {
-      const std::uint32_t* row_a = trans + cls[text[a.i]];
-      const std::uint32_t* row_b = trans + cls[text[b.i]];
+    const std::uint32_t max_match = max_match_;
+    // One step of one lane: the row for the byte's class is chosen off the chain, and
+    // kept opaque so that the compiler cannot fold it into `s + class`.
+    auto step = [&](const unsigned char*& q, std::uint32_t& s) {
+      const std::uint32_t* row = trans + cls[*q++];
 #if defined(__GNUC__)
-      asm("" : "+r"(row_a), "+r"(row_b));
+      asm("" : "+r"(row));
 #endif
-      a.s = row_a[a.s];
-      b.s = row_b[b.s];
-      ++a.i;
-      ++b.i;
-      if (a.s <= max_match_) [[unlikely]] settle(a, 0, sink);
-      if (b.s <= max_match_) [[unlikely]] settle(b, 1, sink);
+      s = row[s];
+    };
+    static_assert(kLanes == 4, "the loop below runs four lanes");
+    for (;;) {
+      // Every lane can take `steps` more bytes: a lane that restarts after an
+      // occurrence only moves back.
+      std::size_t steps = lanes[0].end - lanes[0].i;
+      for (int k = 1; k < kLanes; ++k) steps = std::min(steps, lanes[k].end - lanes[k].i);
+      if (steps == 0) break;
+      // The loop makes no calls, so the lanes' states and positions stay in registers;
+      // they go back to `lanes` only when a lane needs attention.
+      const unsigned char* q0 = text + lanes[0].i;
+      const unsigned char* q1 = text + lanes[1].i;
+      const unsigned char* q2 = text + lanes[2].i;
+      const unsigned char* q3 = text + lanes[3].i;
+      std::uint32_t s0 = lanes[0].s, s1 = lanes[1].s, s2 = lanes[2].s, s3 = lanes[3].s;
+      bool attention = false;
+      while (steps > 0) {
+        --steps;
+        step(q0, s0);
+        step(q1, s1);
+        step(q2, s2);
+        step(q3, s3);
+        if ((s0 <= max_match) | (s1 <= max_match) | (s2 <= max_match) | (s3 <= max_match)) [[unlikely]] {
+          attention = true;
+          break;
+        }
+      }
+      lanes[0].i = static_cast<std::size_t>(q0 - text);
+      lanes[1].i = static_cast<std::size_t>(q1 - text);
+      lanes[2].i = static_cast<std::size_t>(q2 - text);
+      lanes[3].i = static_cast<std::size_t>(q3 - text);
+      lanes[0].s = s0;
+      lanes[1].s = s1;
+      lanes[2].s = s2;
+      lanes[3].s = s3;
+      if (attention)
+        for (int k = 0; k < kLanes; ++k)
+          if (lanes[k].s <= max_match) settle(lanes[k], k, sink);
     }
-    drain(a, text, 0, sink);
-    drain(b, text, 1, sink);
+    for (int k = 0; k < kLanes; ++k) drain(lanes[k], text, k, sink);
   }
 
   // Heap bytes held: transition table, byte classes, per-match-state data, prefilter.
@@ -154,12 +190,21 @@ class Automaton {
     std::size_t last_end;
   };
 
-  // A position near the middle holding a byte that no pattern contains, or n.
-  std::size_t cut_point(const unsigned char* text, std::size_t n) const noexcept {
-    if (n < kMinCut || !has_free_class_) return n;
-    for (std::size_t q = n / 2; q < n; ++q)
-      if (classes_[text[q]] == 0) return q;
-    return n;
+  // Cuts text[0, n) into kLanes parts at bytes that no pattern contains, near equal
+  // spacing, and sets up one lane per part. Returns kLanes, or 1 when the text is short
+  // or has no such bytes where needed.
+  int cut(const unsigned char* text, std::size_t n, Lane* lanes) const noexcept {
+    if (n < kMinCut || !has_free_class_) return 1;
+    std::size_t begin = 0;
+    for (int k = 0; k + 1 < kLanes; ++k) {
+      std::size_t q = std::max(n / kLanes * static_cast<std::size_t>(k + 1), begin);
+      while (q < n && classes_[text[q]] != 0) ++q;
+      if (q >= n) return 1;
+      lanes[k] = {begin, q, start_, kDead, 0};
+      begin = q + 1;
+    }
+    lanes[kLanes - 1] = {begin, n, start_, kDead, 0};
+    return kLanes;
   }
 
   Occurrence occurrence(std::uint32_t state, std::size_t end) const noexcept {

@@ -56,16 +56,22 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   const SourceRange* const offsets = normalized.offsets.data();
   const bool byte_chars = normalized.offsets.size() == n;
   // Spans are mapped in increasing order within each lane of the automaton's scan.
-  SpanMapper mappers[2] = {SpanMapper(normalized), SpanMapper(normalized)};
-  // Hits of lane 0 precede those of lane 1 in the text but may be found later: they wait
-  // here and are moved in front of lane 1's hits in batches.
-  constexpr std::size_t kBatch = 256;
-  Match batch[kBatch];
-  std::size_t batched = 0, placed = 0;
-  auto place_batch = [&] {
-    out.insert(out.begin() + static_cast<std::ptrdiff_t>(placed), batch, batch + batched);
-    placed += batched;
-    batched = 0;
+  constexpr int kLanes = Automaton::kLanes;
+  SpanMapper mappers[kLanes] = {SpanMapper(normalized), SpanMapper(normalized),
+                                SpanMapper(normalized), SpanMapper(normalized)};
+  static_assert(kLanes == 4, "one mapper per lane");
+  // Hits of lane k precede those of later lanes in the text but may be found later:
+  // they wait here and are moved in behind the hits of lanes before k in batches. The
+  // last lane's hits go straight to the end of the result.
+  constexpr std::size_t kBatch = 128;
+  Match batch[kLanes - 1][kBatch];
+  std::size_t batched[kLanes - 1] = {}, placed[kLanes - 1] = {};
+  auto place_batch = [&](int lane) {
+    std::size_t at = 0;
+    for (int k = 0; k <= lane; ++k) at += placed[k];
+    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), batch[lane], batch[lane] + batched[lane]);
+    placed[lane] += batched[lane];
+    batched[lane] = 0;
   };
   automaton_->scan(text, n, [&](const Occurrence& occ, int lane) {
     // A rejected occurrence still consumes its span: the automaton has already moved on
@@ -83,14 +89,14 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
       std::tie(start, end) = mappers[lane].map(occ.start, occ.end);
     }
     const Match hit{start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity};
-    if (lane == 1) {
+    if (lane == kLanes - 1) {
       out.push_back(hit);
       return;
     }
-    batch[batched++] = hit;
-    if (batched == kBatch) place_batch();
+    batch[lane][batched[lane]++] = hit;
+    if (batched[lane] == kBatch) place_batch(lane);
   });
-  place_batch();
+  for (int k = 0; k < kLanes - 1; ++k) place_batch(k);
   return out;
 }
 
