@@ -204,8 +204,12 @@ def parse_args(argv: Optional[list[str]] = None) -> argparse.Namespace:
 
 def main(argv: Optional[list[str]] = None) -> int:
     a = parse_args(argv)
-    result = run(expand(a.inputs), a.mode, options_from_args(a), a.out, a.scheduler,
-                 a.files_per_partition)
+    try:
+        result = run(expand(a.inputs), a.mode, options_from_args(a), a.out, a.scheduler,
+                     a.files_per_partition)
+    except (OSError, ValueError, TypeError, RuntimeError) as e:  # bad options or inputs
+        print(f"dask_censor: {e}", file=sys.stderr)
+        return 2
     text = json.dumps(result, indent=2, ensure_ascii=False)
     if a.mode == "count" and a.out:
         os.makedirs(a.out, exist_ok=True)
