@@ -22,6 +22,31 @@ constexpr std::array<bool, 256> kWordByte = [] {
   return t;
 }();
 
+// Reorders `hits`, which hold each lane's hits in order but interleaved with other
+// lanes', into text order. Lane k holds counts[k] hits, the first at first[k]; lanes lie
+// in text order, so a hit belongs to the last lane with hits whose first hit does not
+// lie after it. The second half of the grown vector serves as the destination, so
+// nothing but the result itself is allocated.
+template <std::size_t kLanes>
+void order_by_lane(std::vector<Match>& hits, const std::size_t (&counts)[kLanes],
+                   const std::size_t (&first)[kLanes]) {
+  if (std::is_sorted(hits.begin(), hits.end(), [](const Match& a, const Match& b) {
+        return a.normalized_start < b.normalized_start;
+      }))
+    return;
+  const std::size_t total = hits.size();
+  std::size_t at[kLanes];
+  for (std::size_t k = 0, sum = total; k < kLanes; sum += counts[k], ++k) at[k] = sum;
+  hits.resize(2 * total);
+  for (std::size_t i = 0; i < total; ++i) {
+    std::size_t lane = 0;
+    for (std::size_t k = 1; k < kLanes; ++k)
+      if (counts[k] != 0 && first[k] <= hits[i].normalized_start) lane = k;
+    hits[at[lane]++] = hits[i];
+  }
+  hits.erase(hits.begin(), hits.begin() + static_cast<std::ptrdiff_t>(total));
+}
+
 }  // namespace
 
 Matcher::Matcher(std::vector<WordEntry> entries, std::unique_ptr<Automaton> automaton)
@@ -60,19 +85,10 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   SpanMapper mappers[kLanes] = {SpanMapper(normalized), SpanMapper(normalized),
                                 SpanMapper(normalized), SpanMapper(normalized)};
   static_assert(kLanes == 4, "one mapper per lane");
-  // Hits of lane k precede those of later lanes in the text but may be found later:
-  // they wait here and are moved in behind the hits of lanes before k in batches. The
-  // last lane's hits go straight to the end of the result.
-  constexpr std::size_t kBatch = 128;
-  Match batch[kLanes - 1][kBatch];
-  std::size_t batched[kLanes - 1] = {}, placed[kLanes - 1] = {};
-  auto place_batch = [&](int lane) {
-    std::size_t at = 0;
-    for (int k = 0; k <= lane; ++k) at += placed[k];
-    out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), batch[lane], batch[lane] + batched[lane]);
-    placed[lane] += batched[lane];
-    batched[lane] = 0;
-  };
+  // Lanes report concurrently, so hits arrive interleaved; each lane's hits are in
+  // order and lie before the next lane's. They are put in order once at the end.
+  std::size_t counts[kLanes] = {};
+  std::size_t first[kLanes] = {};  // normalized_start of each lane's first hit
   automaton_->scan(text, n, [&](const Occurrence& occ, int lane) {
     // A rejected occurrence still consumes its span: the automaton has already moved on
     // to its end. Occurrences are never empty.
@@ -89,14 +105,10 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
       std::tie(start, end) = mappers[lane].map(occ.start, occ.end);
     }
     const Match hit{start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity};
-    if (lane == kLanes - 1) {
-      out.push_back(hit);
-      return;
-    }
-    batch[lane][batched[lane]++] = hit;
-    if (batched[lane] == kBatch) place_batch(lane);
+    if (counts[lane]++ == 0) first[lane] = occ.start;
+    out.push_back(hit);
   });
-  for (int k = 0; k < kLanes - 1; ++k) place_batch(k);
+  order_by_lane(out, counts, first);
   return out;
 }
 
