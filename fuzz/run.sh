@@ -6,9 +6,9 @@
 #
 #   fuzz/run.sh [SECONDS] [HARNESS...]     (default 30 s each, every harness)
 #
-# Environment: BUILD_DIR (default build-fuzz beside this repo's root), PARALLEL (harnesses
-# run at once, default 1, at most 2 on a shared machine), FUZZ_ARGS (extra libFuzzer
-# flags).
+# Environment: BUILD_DIR (default build-fuzz in the repo's root), PARALLEL (harnesses run
+# at once, default 1, at most 2 on a shared machine), FUZZ_ARGS (extra libFuzzer flags),
+# SKIP_BUILD (use the harnesses already built).
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,10 +17,12 @@ shift || true
 build=${BUILD_DIR:-$root/build-fuzz}
 parallel=${PARALLEL:-1}
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DTARNWHISK_BUILD_FUZZ=ON -DTARNWHISK_BUILD_TESTS=OFF -DTARNWHISK_BUILD_EXAMPLES=OFF \
-  -DTARNWHISK_BUILD_PYTHON=OFF -DTARNWHISK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j2 >/dev/null
+if [ -z "${SKIP_BUILD:-}" ]; then
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARNWHISK_BUILD_FUZZ=ON -DTARNWHISK_BUILD_TESTS=OFF -DTARNWHISK_BUILD_EXAMPLES=OFF \
+    -DTARNWHISK_BUILD_PYTHON=OFF -DTARNWHISK_BUILD_BENCH=OFF >/dev/null
+  cmake --build "$build" -j2 >/dev/null
+fi
 
 if [ $# -gt 0 ]; then
   harnesses=("$@")

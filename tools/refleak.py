@@ -1,0 +1,176 @@
+"""Reference and memory leak check of the tarnwhisk module.
+
+Every entry point (constructor with each option, every error path of the options, the
+three methods with good and bad arguments, every Match getter and repr, the Match
+constructor) runs N times (default 100,000) after a warm-up. A leaked reference shows
+in three ways, all checked per entry point:
+
+- the reference counts of the objects passed in (texts, option dicts, word lists,
+  the filter, the types) must come back exactly;
+- the number of objects the interpreter's allocator holds (sys.getallocatedblocks)
+  must not grow with N;
+- the resident set must not grow by more than a small allowance (the core allocates
+  with C++ new, which the interpreter cannot see).
+
+    python tools/refleak.py [N]       (needs the module importable, e.g. PYTHONPATH)
+
+Exits 1 and names the entry point on any leak.
+"""
+
+import gc
+import os
+import sys
+
+import tarnwhisk
+
+N = int(sys.argv[1]) if len(sys.argv) > 1 else 100_000
+WARMUP = 2_000
+PAGE = os.sysconf("SC_PAGE_SIZE")
+# Growth allowed independently of N: allocator pools, interned strings, free lists.
+BLOCK_SLACK = 200
+RSS_SLACK = 2 * 1024 * 1024
+
+
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * PAGE
+
+
+def word(text, category="mild", severity=1, strict=False):
+    return {"word": text, "category": category, "severity": severity, "strict": strict}
+
+
+TEXT = "Oh d4rn, what the H E C K is this darning\u00e9 f\u200bu\u200bc\u200bk \U0001F600 "
+WORDS = [word("darn"), word("heck", "slur", 3, True), word("\u00e9t\u00e9", "slang", 255)]
+FULL = {
+    "without_bundled": True,
+    "languages": ["en", "fr"],
+    "normalization": "aggressive",
+    "match_mode": "substring",
+    "censor_style": "first_last",
+    "mask_char": "\u2588",
+    "add_words": WORDS,
+    "remove_words": ["heck"],
+    "allowlist": ["darning"],
+}
+SMALL = {"without_bundled": True, "add_words": WORDS}
+
+
+class Weird:
+    """A value of no accepted type whose str() raises."""
+
+    def __str__(self):
+        raise RuntimeError("no str")
+
+
+BAD_OPTIONS = [
+    {"languages": ["EN"]},
+    {"languages": ["en", 5]},
+    {"languages": "en"},
+    {"normalization": "extreme"},
+    {"normalization": 1},
+    {"match_mode": "regex"},
+    {"censor_style": "bleep"},
+    {"mask_char": ""},
+    {"mask_char": "ab"},
+    {"mask_char": 42},
+    {"add_words": [word("x", "nasty")]},
+    {"add_words": [word("x", severity=300)]},
+    {"add_words": [word("x", severity=-1)]},
+    {"add_words": [word("x\ud800")]},
+    {"add_words": [{"word": "x"}]},
+    {"add_words": ["x"]},
+    {"add_words": [word(Weird())]},
+    {"remove_words": [b"x"]},
+    {"allowlist": [None]},
+    {"without_bundled": "yes"},
+    {"without_bundled": True},
+    {"unknown_key": 1},
+    {1: 2},
+    [],
+    "options",
+]
+
+
+def swallow(call, *args, **kwargs):
+    try:
+        call(*args, **kwargs)
+    except Exception:  # every error path is an entry point here
+        pass
+
+
+def entry_points(f, small, hits):
+    m = hits[0]
+    points = [
+        ("Tarnwhisk(small)", lambda: tarnwhisk.Tarnwhisk(SMALL)),
+        ("Tarnwhisk(every option)", lambda: tarnwhisk.Tarnwhisk(FULL)),
+        ("Tarnwhisk(options=...)", lambda: tarnwhisk.Tarnwhisk(options=SMALL)),
+        ("Tarnwhisk({}, {}) TypeError", lambda: swallow(tarnwhisk.Tarnwhisk, {}, {})),
+        ("Tarnwhisk(bad=) TypeError", lambda: swallow(tarnwhisk.Tarnwhisk, bad=1)),
+        ("find", lambda: f.find(TEXT)),
+        ("find(text=)", lambda: f.find(text=TEXT)),
+        ("censor", lambda: f.censor(TEXT)),
+        ("censor(small)", lambda: small.censor(TEXT)),
+        ("contains_profanity", lambda: f.contains_profanity(TEXT)),
+        ("contains_profanity(clean)", lambda: f.contains_profanity("clean")),
+        ("Match() TypeError", lambda: swallow(tarnwhisk.Match)),
+        ("Match.repr", lambda: repr(m)),
+        ("Match setattr error", lambda: swallow(setattr, m, "start", 1)),
+    ]
+    for name in ("word_id", "start", "end", "normalized_start", "normalized_end", "category", "severity"):
+        points.append((f"Match.{name}", lambda name=name: getattr(m, name)))
+    for meth in ("find", "censor", "contains_profanity"):
+        call = getattr(f, meth)
+        for label, args, kwargs in [
+            ("bytes", (b"x",), {}),
+            ("surrogate", ("\ud800",), {}),
+            ("no args", (), {}),
+            ("two args", ("a", "b"), {}),
+            ("bad kwarg", (), {"bad": 1}),
+            ("text twice", ("a",), {"text": "b"}),
+            ("None", (None,), {}),
+        ]:
+            points.append((f"{meth}({label}) error", lambda c=call, a=args, k=kwargs: swallow(c, *a, **k)))
+    for k, options in enumerate(BAD_OPTIONS):
+        points.append((f"Tarnwhisk(bad options #{k}: {options!r:.40}) error",
+                       lambda o=options: swallow(tarnwhisk.Tarnwhisk, o)))
+    return points
+
+
+def main():
+    f = tarnwhisk.Tarnwhisk(FULL)
+    small = tarnwhisk.Tarnwhisk(SMALL)
+    hits = f.find(TEXT)
+    assert hits, "the check needs a text with hits"
+    watched = [TEXT, FULL, SMALL, WORDS, f, small, hits[0], tarnwhisk.Tarnwhisk, tarnwhisk.Match,
+               FULL["add_words"][0], FULL["languages"], FULL["mask_char"]] + BAD_OPTIONS
+    failures = []
+    for name, call in entry_points(f, small, hits):
+        n = N
+        for _ in range(WARMUP):
+            call()
+        gc.collect()
+        refs = [sys.getrefcount(o) for o in watched]
+        blocks = sys.getallocatedblocks()
+        mem = rss()
+        for _ in range(n):
+            call()
+        gc.collect()
+        grown_blocks = sys.getallocatedblocks() - blocks
+        grown_rss = rss() - mem
+        changed = [i for i, o in enumerate(watched) if sys.getrefcount(o) != refs[i]]
+        bad = changed or grown_blocks > BLOCK_SLACK or grown_rss > RSS_SLACK
+        if bad:
+            failures.append(name)
+        print(f"{'LEAK' if bad else 'ok  '} {name:60.60} calls={n} blocks{grown_blocks:+d} "
+              f"rss{grown_rss / 1024:+.0f}KiB{' refcounts changed: ' + str(changed) if changed else ''}",
+              flush=True)
+    if failures:
+        print(f"{len(failures)} entry points leak: {failures}")
+        return 1
+    print("no leak in any entry point")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
