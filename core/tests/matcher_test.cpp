@@ -160,6 +160,10 @@ TEST(Matcher, SpansMapToTheSource) {
   NormalizedText spaced{"bad x", {{0, 1}, {2, 3}, {4, 5}, {5, 6}, {6, 7}}};
   // Source "ｈell hell": a full-width letter became "h".
   NormalizedText wide{"hell hell", {{0, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 10}, {10, 11}}};
+  // Source "\xEF\xBC\xA5 hell x hell": a three-byte letter became the two-byte "\xC3\xA9".
+  NormalizedText folded{"\xC3\xA9 hell x hell",
+                        {{0, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8}, {8, 9}, {9, 10}, {10, 11},
+                         {11, 12}, {12, 13}, {13, 14}, {14, 15}}};
   struct SpanCase {
     const char* name;
     const NormalizedText* text;
@@ -170,6 +174,7 @@ TEST(Matcher, SpansMapToTheSource) {
       {"merged run", &stretched, {{2, 9}}},
       {"removed separators", &spaced, {{0, 5}}},
       {"several hits", &wide, {{0, 6}, {7, 11}}},
+      {"after a multi-byte character", &folded, {{4, 8}, {11, 15}}},
   };
   for (bool prefilter : {false, true}) {
     const Matcher m = make({{"hell"}, {"bad"}}, prefilter);

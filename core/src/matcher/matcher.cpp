@@ -80,11 +80,7 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   // index, and a span maps without walking the text.
   const SourceRange* const offsets = normalized.offsets.data();
   const bool byte_chars = normalized.offsets.size() == n;
-  // Spans are mapped in increasing order within each lane of the automaton's scan.
   constexpr int kLanes = Automaton::kLanes;
-  SpanMapper mappers[kLanes] = {SpanMapper(normalized), SpanMapper(normalized),
-                                SpanMapper(normalized), SpanMapper(normalized)};
-  static_assert(kLanes == 4, "one mapper per lane");
   // Lanes report concurrently, so hits arrive interleaved; each lane's hits are in
   // order and lie before the next lane's. They are put in order once at the end.
   std::size_t counts[kLanes] = {};
@@ -96,19 +92,21 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
     if (boundaries && !entry.strict &&
         ((occ.start > 0 && kWordByte[text[occ.start - 1]]) || (occ.end < n && kWordByte[text[occ.end]])))
       return;
-    std::size_t start, end;
+    std::size_t start = occ.start, end = occ.end;  // other texts are mapped below
     if (byte_chars) {
       start = offsets[occ.start].start;  // starts never decrease
       end = offsets[occ.start].end;
       for (std::size_t k = occ.start + 1; k < occ.end; ++k) end = std::max(end, offsets[k].end);
-    } else {
-      std::tie(start, end) = mappers[lane].map(occ.start, occ.end);
     }
-    const Match hit{start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity};
     if (counts[lane]++ == 0) first[lane] = occ.start;
-    out.push_back(hit);
+    out.push_back({start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
   });
   order_by_lane(out, counts, first);
+  if (!byte_chars) {
+    // In text order, one mapper walks the text once for all hits.
+    SpanMapper mapper(normalized);
+    for (Match& hit : out) std::tie(hit.start, hit.end) = mapper.map(hit.normalized_start, hit.normalized_end);
+  }
   return out;
 }
 
