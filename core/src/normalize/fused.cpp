@@ -24,17 +24,14 @@ const std::array<char, 128> kAsciiFold = [] {
 // What the per-character stages do to a character of the Basic Multilingual Plane, as
 // bit sets: kTouched marks every character that strip_bidi, nfkc or homoglyph changes
 // (casefold and leetspeak touch ASCII only), kRemoved those strip_bidi deletes and
-// kHasForm those nfkc replaces, kGrows those whose form is longer than they are (in
-// bytes, or in characters).
+// kHasForm those nfkc replaces.
 struct BmpSets {
-  std::bitset<0x10000> touched, removed, has_form, grows;
+  std::bitset<0x10000> touched, removed, has_form;
 };
 const BmpSets kBmp = [] {
   BmpSets t;
   for (std::size_t k = 0; k < nfkc::table::kEntryCount && nfkc::table::kEntries[k].cp < 0x10000; ++k) {
-    const nfkc::table::Entry& e = nfkc::table::kEntries[k];
-    t.has_form[e.cp] = true;
-    t.grows[e.cp] = e.len > 1 || e.bytes > utf8::encoded_len(e.cp);
+    t.has_form[nfkc::table::kEntries[k].cp] = true;
   }
   for (char32_t c = 0x80; c < 0x10000; ++c) {
     t.removed[c] = strip_bidi::removes(c);
@@ -131,15 +128,13 @@ class Writer {
 
   // push() for each character of src[i, n) up to the first non-ASCII byte; returns the
   // index of that byte (or n). The same steps as push(), specialised for ASCII, the
-  // common case: the state lives in registers, and the separator bookkeeping is written
-  // without branches, which would mispredict at every other word boundary.
+  // common case, so that the state stays in registers and letters take the first branch.
   std::size_t push_ascii(const char* src, std::size_t i, std::size_t n) noexcept {
     char* t = t_;
     SourceRange* o = o_;
     char32_t run_char = run_char_;
     std::size_t pending = pending_;
     bool in_separators = in_separators_, last_is_letter = last_is_letter_;
-    bool droppable = pending != 0;
     for (; i < n; ++i) {
       const auto b = static_cast<unsigned char>(src[i]);
       if (b >= 0x80) break;
@@ -154,17 +149,21 @@ class Writer {
       run_len_ = 1;
       if constexpr (kAggressive) {
         const std::uint8_t cls = kAsciiClass[c];
-        const bool sep = cls & kSeparator;
-        const bool letter = cls & kLetter;
-        const std::size_t back = pending & (std::size_t{0} - letter);
-        t -= back;
-        o -= back;
-        // Kept short, as it carries from one character to the next: whether the run
-        // of separators this character belongs to follows a letter.
-        droppable = sep & ((in_separators & droppable) | (!in_separators & last_is_letter));
-        pending = (pending + droppable) & (std::size_t{0} - sep);
-        in_separators = sep;
-        last_is_letter = letter;
+        if (cls & kLetter) [[likely]] {
+          t -= pending;
+          o -= pending;
+          pending = 0;
+          in_separators = false;
+          last_is_letter = true;
+        } else if (cls & kSeparator) {
+          pending += pending != 0 || (!in_separators && last_is_letter);
+          in_separators = true;
+          last_is_letter = false;
+        } else {
+          pending = 0;
+          in_separators = false;
+          last_is_letter = false;
+        }
       }
       *t++ = static_cast<char>(c);
       *o++ = {i, i + 1};
@@ -227,31 +226,44 @@ std::size_t skip_ascii(std::string_view s, std::size_t i) noexcept {
   return i;
 }
 
-// Upper bounds of the output's bytes and characters: what NFKC makes of the text after
-// removal, which the later stages only shorten (homoglyph turns letters of two bytes
-// into one). Sizing the buffers by them makes one allocation per buffer enough.
+// The lead bytes of the characters whose NFKC form is longer than they are, in bytes
+// or in characters. Common scripts (accented Latin, Cyrillic, most of Greek) have none.
+const std::array<bool, 256> kLeadOfGrower = [] {
+  std::array<bool, 256> t{};
+  for (std::size_t k = 0; k < nfkc::table::kEntryCount; ++k) {
+    const nfkc::table::Entry& e = nfkc::table::kEntries[k];
+    if (e.len > 1 || e.bytes > utf8::encoded_len(e.cp)) {
+      std::string enc;
+      utf8::encode(e.cp, enc);
+      t[static_cast<unsigned char>(enc[0])] = true;
+    }
+  }
+  return t;
+}();
+
+// Upper bounds of the output's bytes and characters: what NFKC makes of the text,
+// which the other stages only shorten (homoglyph turns letters of two bytes into one).
+// Sizing the buffers by them makes one allocation per buffer enough.
 std::pair<std::size_t, std::size_t> output_bound(std::string_view s) {
-  std::size_t bytes = 0, chars = 0;
-  for (std::size_t i = 0; i < s.size();) {
+  std::size_t i = skip_ascii(s, 0);
+  std::size_t bytes = i, chars = i;
+  while (i < s.size()) {
+    const std::size_t len = utf8::char_len(s, i);
+    ++chars;
+    if (len == 1) {
+      bytes += 3;  // a stray byte, written as U+FFFD
+    } else if (!kLeadOfGrower[static_cast<unsigned char>(s[i])]) {
+      bytes += len;
+    } else {
+      const nfkc::Form f = nfkc::form(utf8::decode(s, i, len));
+      bytes += f.len ? f.bytes : len;
+      chars += f.len ? f.len - 1 : 0;
+    }
+    i += len;
     const std::size_t j = skip_ascii(s, i);
     bytes += j - i;
     chars += j - i;
-    if (j == s.size()) break;
-    const std::size_t len = utf8::char_len(s, j);
-    i = j + len;
-    ++chars;
-    if (len == 1) {  // a stray byte, written as U+FFFD
-      bytes += 3;
-      continue;
-    }
-    const char32_t c = utf8::decode(s, j, len);
-    if (c < 0x10000 ? !kBmp.grows[c] : !block_has_forms(c)) {
-      bytes += len;
-      continue;
-    }
-    const nfkc::Form f = nfkc::form(c);
-    bytes += f.len ? f.bytes : len;
-    chars += f.len ? f.len - 1 : 0;
+    i = j;
   }
   return {bytes, chars};
 }
