@@ -24,14 +24,17 @@ const std::array<char, 128> kAsciiFold = [] {
 // What the per-character stages do to a character of the Basic Multilingual Plane, as
 // bit sets: kTouched marks every character that strip_bidi, nfkc or homoglyph changes
 // (casefold and leetspeak touch ASCII only), kRemoved those strip_bidi deletes and
-// kHasForm those nfkc replaces.
+// kHasForm those nfkc replaces, kGrows those whose form is longer than they are, in
+// bytes or in characters.
 struct BmpSets {
-  std::bitset<0x10000> touched, removed, has_form;
+  std::bitset<0x10000> touched, removed, has_form, grows;
 };
 const BmpSets kBmp = [] {
   BmpSets t;
   for (std::size_t k = 0; k < nfkc::table::kEntryCount && nfkc::table::kEntries[k].cp < 0x10000; ++k) {
-    t.has_form[nfkc::table::kEntries[k].cp] = true;
+    const nfkc::table::Entry& e = nfkc::table::kEntries[k];
+    t.has_form[e.cp] = true;
+    t.grows[e.cp] = e.len > 1 || e.bytes > utf8::encoded_len(e.cp);
   }
   for (char32_t c = 0x80; c < 0x10000; ++c) {
     t.removed[c] = strip_bidi::removes(c);
@@ -255,7 +258,8 @@ std::pair<std::size_t, std::size_t> output_bound(std::string_view s) {
     } else if (!kLeadOfGrower[static_cast<unsigned char>(s[i])]) {
       bytes += len;
     } else {
-      const nfkc::Form f = nfkc::form(utf8::decode(s, i, len));
+      const char32_t c = utf8::decode(s, i, len);
+      const nfkc::Form f = (c < 0x10000 ? kBmp.grows[c] : block_has_forms(c)) ? nfkc::form(c) : nfkc::Form{};
       bytes += f.len ? f.bytes : len;
       chars += f.len ? f.len - 1 : 0;
     }
