@@ -25,8 +25,8 @@ NormalizedText apply(NormalizedText in) {
   bool last_is_letter = false;  // the last character appended to the output
   std::size_t i = 0, k = 0;
   while (i < t.size()) {
-    std::size_t len = utf8::char_len(t, i);
-    char32_t c = utf8::decode(t, i, len);
+    const std::size_t len = utf8::char_len(t, i);
+    const char32_t c = utf8::decode(t, i, len);
     if (is_separator(c) && last_is_letter) {
       // Find the end of the run; drop it whole if a letter follows.
       std::size_t j = i + len, kj = k + 1;
