@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 #include <unordered_set>
 
 #include "utf8.hpp"
@@ -73,6 +74,11 @@ TarnwhiskBuilder& TarnwhiskBuilder::matcher_options(const MatcherOptions& option
   return *this;
 }
 
+TarnwhiskBuilder& TarnwhiskBuilder::piece_bytes(std::size_t bytes) {
+  piece_bytes_ = bytes;
+  return *this;
+}
+
 namespace {
 
 std::vector<WordEntry> merged_entries(const std::vector<Language>& languages, bool without_bundled,
@@ -108,6 +114,26 @@ std::vector<WordEntry> merged_entries(const std::vector<Language>& languages, bo
   return entries;
 }
 
+// Bytes after which a long text can be cut into pieces that are normalised and scanned
+// on their own with the same result as the whole: an ASCII byte that no stage of `level`
+// changes, removes or reads as a letter (so no run, separator rule or boundary test
+// reaches across it) and that no pattern contains (so no occurrence crosses it).
+std::array<bool, 256> cut_bytes(const std::vector<WordEntry>& entries, NormalizationLevel level) {
+  std::array<bool, 256> cut{};
+  for (int b = 0; b < 0x80; ++b) {
+    const char c = static_cast<char>(b);
+    const bool word_byte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '_';
+    const bool leet = c == '!' || c == '$' || c == '@';
+    const bool separator = std::string_view("\t *,-./:;\\_|").find(c) != std::string_view::npos;
+    cut[b] = !word_byte && !leet && !(separator && level == NormalizationLevel::Aggressive);
+  }
+  for (const WordEntry& entry : entries) {
+    for (unsigned char b : normalize(entry.word, NormalizationLevel::Basic).text) cut[b] = false;
+  }
+  return cut;
+}
+
 }  // namespace
 
 Result<Tarnwhisk> TarnwhiskBuilder::build() {
@@ -118,6 +144,8 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
                                                   std::move(config.added_words_),
                                                   config.removed_words_);
   if (entries.empty()) return Error::no_words();
+  const NormalizationLevel level = config.normalization_.value_or(NormalizationLevel::Basic);
+  const std::array<bool, 256> cut_after = cut_bytes(entries, level);
 
   Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_);
   if (!matcher) return matcher.error();
@@ -126,7 +154,9 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
   filter.mask_char_ = config.mask_char_.value_or(kDefaultMaskChar);
   filter.censor_style_ = config.censor_style_.value_or(CensorStyle::LengthPreserving);
   filter.match_mode_ = config.match_mode_.value_or(MatchMode::WordBoundary);
-  filter.normalization_ = config.normalization_.value_or(NormalizationLevel::Basic);
+  filter.normalization_ = level;
+  filter.piece_bytes_ = config.piece_bytes_;
+  filter.cut_after_ = cut_after;
   filter.scorer_threshold_ = config.scorer_threshold_.value_or(0.5f);
   filter.scorer_ = std::move(config.scorer_);
   return filter;
@@ -138,9 +168,44 @@ Tarnwhisk::Tarnwhisk(Tarnwhisk&&) noexcept = default;
 Tarnwhisk& Tarnwhisk::operator=(Tarnwhisk&&) noexcept = default;
 Tarnwhisk::~Tarnwhisk() = default;
 
+std::size_t Tarnwhisk::next_cut(std::string_view text, std::size_t from) const noexcept {
+  // Cut after the last byte of a run of a cut byte, before an ASCII byte: the run stays
+  // whole in one piece and nothing that a stage removes or expands stands at the cut.
+  for (std::size_t i = std::max<std::size_t>(from, 1); i < text.size(); ++i) {
+    const auto prev = static_cast<unsigned char>(text[i - 1]);
+    const auto next = static_cast<unsigned char>(text[i]);
+    if (cut_after_[prev] && next < 0x80 && next != prev) return i;
+  }
+  return text.size();
+}
+
+std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
+  if (piece_bytes_ == 0 || text.size() <= piece_bytes_) {
+    return matcher_.scan(normalize(text, normalization_), match_mode_);
+  }
+  // A long text in pieces: its normalised text is the concatenation of theirs, so each
+  // piece's hits only need shifting by where the piece starts in either text.
+  std::vector<Match> hits;
+  std::size_t source_base = 0;
+  std::size_t normalized_base = 0;
+  while (source_base < text.size()) {
+    const std::size_t cut = next_cut(text, source_base + piece_bytes_);
+    const NormalizedText piece = normalize(text.substr(source_base, cut - source_base), normalization_);
+    for (Match hit : matcher_.scan(piece, match_mode_)) {
+      hit.start += source_base;
+      hit.end += source_base;
+      hit.normalized_start += normalized_base;
+      hit.normalized_end += normalized_base;
+      hits.push_back(hit);
+    }
+    source_base = cut;
+    normalized_base += piece.text.size();
+  }
+  return hits;
+}
+
 std::vector<Match> Tarnwhisk::find(std::string_view text) const {
-  const NormalizedText normalized = normalize(text, normalization_);
-  std::vector<Match> hits = matcher_.scan(normalized, match_mode_);
+  std::vector<Match> hits = scan(text);
   if (!allowlist_.empty() && !hits.empty()) hits = allowlist_.filter(text, std::move(hits));
   if (scorer_ && !hits.empty()) {
     // A NaN score fails the comparison and drops the hit.

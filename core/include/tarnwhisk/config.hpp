@@ -1,6 +1,7 @@
 // The filter builder and the filter.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -53,6 +54,10 @@ class TarnwhiskBuilder {
   TarnwhiskBuilder& scorer_threshold(float threshold);
   // Knobs of the automaton (speed and capacity only).
   TarnwhiskBuilder& matcher_options(const MatcherOptions& options);
+  // Texts longer than this many bytes are normalised and scanned in pieces of about
+  // this size, cut where no word can cross, so that a call's working memory stays small
+  // and in cache. Speed and memory only, never results. Default 64 KiB; 0 never cuts.
+  TarnwhiskBuilder& piece_bytes(std::size_t bytes);
 
   // Merges the word sources (languages in order, then added words; removals; stable sort
   // by text bytes; first of byte-equal texts kept), compiles the matcher and the
@@ -86,6 +91,10 @@ class TarnwhiskBuilder {
   std::optional<NormalizationLevel> normalization_;
   std::optional<CensorStyle> censor_style_;
   MatcherOptions matcher_options_;
+  std::size_t piece_bytes_ = kDefaultPieceBytes;
+
+ public:
+  static constexpr std::size_t kDefaultPieceBytes = 64 * 1024;
 };
 
 // The filter: immutable once built, safe to share between threads (an attached scorer
@@ -118,6 +127,10 @@ class Tarnwhisk {
  private:
   friend class TarnwhiskBuilder;
   Tarnwhisk(Matcher matcher, Allowlist allowlist);
+  // The hits of the matcher over `text`, before the allowlist and the scorer.
+  std::vector<Match> scan(std::string_view text) const;
+  // The first position at or after `from` where a long text may be cut, or text.size().
+  std::size_t next_cut(std::string_view text, std::size_t from) const noexcept;
 
   Matcher matcher_;
   Allowlist allowlist_;
@@ -127,6 +140,9 @@ class Tarnwhisk {
   MatchMode match_mode_ = MatchMode::WordBoundary;
   NormalizationLevel normalization_ = NormalizationLevel::Basic;
   CensorStyle censor_style_ = CensorStyle::LengthPreserving;
+  std::size_t piece_bytes_ = 0;
+  // Bytes after whose last repetition a text may be cut (see next_cut).
+  std::array<bool, 256> cut_after_{};
 };
 
 }  // namespace tarnwhisk
