@@ -43,6 +43,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   MatcherOptions mo;
   mo.prefilter = c.options.prefilter;
   builder.matcher_options(mo);
+  if (c.options.piece_bytes) builder.piece_bytes(c.options.piece_bytes);
 
   Result<Tarnwhisk> built = builder.build();
   if (!built.ok()) {
@@ -60,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::vector<Match> hits = filter.find(text);
 
-  // The road, rebuilt from the parts with the reference allowlist and scorer.
+  // The road, rebuilt from the parts with the reference allowlist and scorer, over the
+  // whole text (the filter may cut a long one into pieces: never with another result).
   const NormalizedText nt = normalize(text, c.options.level);
   std::vector<Match> want = filter.matcher().scan(nt, c.options.mode);
   want = reference::literal_filter(filter.allowlist().terms(), text, std::move(want));

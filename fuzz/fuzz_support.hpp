@@ -37,6 +37,7 @@ namespace tarnwhisk::fuzz {
 // used up). A segment's first byte says what it is:
 //   0x01 strict word, 0x02 allowlist term, 0x03 removed word, anything else a word
 //   (whole segment, that byte included).
+// Byte 1, bit 0x40, makes the filter cut the text into pieces of a few bytes.
 // Example seed: printf '\x01\x00hell\0\x01ass\0\x02hello\0she said hello to hell'
 inline constexpr std::size_t kMaxSegments = 24;
 
@@ -49,6 +50,7 @@ struct Options {
   Language language = Language::En;
   bool prefilter = true;
   bool scorer = false;
+  std::size_t piece_bytes = 0;  // 0: the builder's default
 };
 
 // Masks worth trying: ASCII, two-, three- and four-byte characters, and values that are
@@ -80,6 +82,8 @@ inline Case parse(const std::uint8_t* data, std::size_t size) {
     c.options.language = static_cast<Language>(((b >> 1) & 7) % 5);
     c.options.prefilter = (b & 0x10) == 0;
     c.options.scorer = (b & 0x20) != 0;
+    // Tiny pieces, so that even short texts are cut wherever the filter may cut them.
+    if (b & 0x40) c.options.piece_bytes = 1 + (b & 0x80 ? 7 : 0) + in.size() % 8;
     in.remove_prefix(1);
   }
   for (std::size_t k = 0; k < kMaxSegments; ++k) {
