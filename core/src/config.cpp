@@ -179,28 +179,41 @@ std::size_t Tarnwhisk::next_cut(std::string_view text, std::size_t from) const n
   return text.size();
 }
 
-std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
-  if (piece_bytes_ == 0 || text.size() <= piece_bytes_) {
-    return matcher_.scan(normalize(text, normalization_), match_mode_);
-  }
+template <class Visit>
+void Tarnwhisk::for_each_piece(std::string_view text, Visit&& visit) const {
   // A long text in pieces: its normalised text is the concatenation of theirs, so each
   // piece's hits only need shifting by where the piece starts in either text.
-  std::vector<Match> hits;
   std::size_t source_base = 0;
   std::size_t normalized_base = 0;
   while (source_base < text.size()) {
     const std::size_t cut = next_cut(text, source_base + piece_bytes_);
     const NormalizedText piece = normalize(text.substr(source_base, cut - source_base), normalization_);
-    for (Match hit : matcher_.scan(piece, match_mode_)) {
+    std::vector<Match> hits = matcher_.scan(piece, match_mode_);
+    for (Match& hit : hits) {
       hit.start += source_base;
       hit.end += source_base;
       hit.normalized_start += normalized_base;
       hit.normalized_end += normalized_base;
-      hits.push_back(hit);
     }
+    if (!visit(std::move(hits))) return;
     source_base = cut;
     normalized_base += piece.text.size();
   }
+}
+
+std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
+  if (piece_bytes_ == 0 || text.size() <= piece_bytes_) {
+    return matcher_.scan(normalize(text, normalization_), match_mode_);
+  }
+  std::vector<Match> hits;
+  for_each_piece(text, [&](std::vector<Match> piece_hits) {
+    if (hits.empty()) {
+      hits = std::move(piece_hits);
+    } else {
+      hits.insert(hits.end(), piece_hits.begin(), piece_hits.end());
+    }
+    return true;
+  });
   return hits;
 }
 
@@ -219,6 +232,17 @@ std::string Tarnwhisk::censor(std::string_view text) const {
   return censor::apply(text, hits, censor_style_, mask_char_);
 }
 
-bool Tarnwhisk::contains_profanity(std::string_view text) const { return !find(text).empty(); }
+bool Tarnwhisk::contains_profanity(std::string_view text) const {
+  // Without an allowlist or a scorer every hit of the matcher counts, so a long text
+  // needs reading only up to the first piece that has one.
+  if (!allowlist_.empty() || scorer_ || piece_bytes_ == 0 || text.size() <= piece_bytes_)
+    return !find(text).empty();
+  bool found = false;
+  for_each_piece(text, [&](std::vector<Match> hits) {
+    found = !hits.empty();
+    return !found;
+  });
+  return found;
+}
 
 }  // namespace tarnwhisk

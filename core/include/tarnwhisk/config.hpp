@@ -129,6 +129,11 @@ class Tarnwhisk {
   Tarnwhisk(Matcher matcher, Allowlist allowlist);
   // The hits of the matcher over `text`, before the allowlist and the scorer.
   std::vector<Match> scan(std::string_view text) const;
+  // Normalises and scans a text longer than piece_bytes_ piece by piece, passing each
+  // piece's hits (shifted to whole-text positions, in order) to `visit`, which returns
+  // false to stop early.
+  template <class Visit>
+  void for_each_piece(std::string_view text, Visit&& visit) const;
   // The first position at or after `from` where a long text may be cut, or text.size().
   std::size_t next_cut(std::string_view text, std::size_t from) const noexcept;
 
