@@ -1,6 +1,7 @@
 // Argument binding and value conversion for the extension's entry points. Python
 // callers see the same wording for every argument mistake, whichever entry point they
 // called, so the messages are made in this one place.
+#include <algorithm>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
@@ -175,32 +176,127 @@ void raise_cannot_convert(PyObject* obj, const char* target) {
 
 // Longest text (in code points) whose cached UTF-8 form is borrowed.
 constexpr Py_ssize_t kBorrowedUtf8MaxLength = 1 << 16;
+// Code points that a long text is encoded in at a time: small enough that each piece's
+// intermediate forms stay in the processor's cache.
+constexpr Py_ssize_t kEncodePiece = 1 << 14;
+
+namespace {
+
+// Appends the UTF-8 form of in[0, n) at `out`, which has room for 4 * n bytes. Returns
+// the end of what was written, or nullptr at a surrogate, which has no UTF-8 form.
+char* encode_utf8(const Py_UCS4* in, std::size_t n, char* out) noexcept {
+  std::size_t i = 0;
+  while (i < n) {
+    // Texts are mostly ASCII: test eight characters at once and narrow them.
+    while (i + 8 <= n) {
+      Py_UCS4 any = 0;
+      for (int k = 0; k < 8; ++k) any |= in[i + k];
+      if (any >= 0x80) break;
+      for (int k = 0; k < 8; ++k) out[k] = static_cast<char>(in[i + k]);
+      out += 8;
+      i += 8;
+    }
+    if (i >= n) break;
+    const Py_UCS4 c = in[i++];
+    if (c < 0x80) {
+      *out++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *out++ = static_cast<char>(0xC0 | (c >> 6));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      if (c >= 0xD800 && c <= 0xDFFF) return nullptr;
+      *out++ = static_cast<char>(0xE0 | (c >> 12));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *out++ = static_cast<char>(0xF0 | (c >> 18));
+      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Whether the str `obj` holds only ASCII, asked of str's own method (a subclass's
+// override could only make the answer cost memory, never change a result). -1 on error.
+int is_ascii(PyObject* obj) {
+  static PyObject* method = nullptr;
+  if (!method) {
+    method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii");
+    if (!method) return -1;
+  }
+  Ref answer(PyObject_CallFunctionObjArgs(method, obj, nullptr));
+  if (!answer) return -1;
+  return PyObject_IsTrue(answer.get());
+}
+
+// A buffer of `capacity` bytes that grows by half when `needed` more will not fit
+// after `used`.
+bool reserve(std::unique_ptr<char, Utf8::Free>& buffer, std::size_t& capacity, std::size_t used,
+             std::size_t needed) {
+  if (used + needed <= capacity) return true;
+  const std::size_t grown = std::max(used + needed, capacity + capacity / 2);
+  char* p = static_cast<char*>(std::realloc(buffer.get(), grown));
+  if (!p) {
+    PyErr_NoMemory();
+    return false;
+  }
+  (void)buffer.release();
+  buffer.reset(p);
+  capacity = grown;
+  return true;
+}
+
+}  // namespace
 
 bool to_utf8(PyObject* obj, Utf8& out) {
   if (!is_str(obj)) {
     raise_cannot_convert(obj, "PyString");
     return false;
   }
-  // Short texts borrow the UTF-8 form that the str caches (for ASCII text that is its
-  // own storage, no copy at all); long ones are encoded into a temporary copy, so that
-  // a caller's large non-ASCII text does not keep a second, UTF-8 form for its lifetime.
+  out.owned_.reset();
+  // Short texts, and long ones that are pure ASCII, borrow the UTF-8 form that the str
+  // caches (for ASCII text that is its own storage, no copy at all). Other long texts
+  // are encoded into a buffer of the call's own, so that a caller's large non-ASCII
+  // text does not keep a second, UTF-8 form for its lifetime.
   const Py_ssize_t length = PyUnicode_GetLength(obj);
   if (length < 0) return false;
-  if (length <= kBorrowedUtf8MaxLength) {
+  const int ascii = length <= kBorrowedUtf8MaxLength ? 1 : is_ascii(obj);
+  if (ascii < 0) return false;
+  if (ascii) {
     Py_ssize_t size = 0;
     const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
     if (!data) return false;
     out.view_ = std::string_view(data, static_cast<std::size_t>(size));
-    out.bytes_.reset();
     return true;
   }
-  Ref bytes(PyUnicode_AsUTF8String(obj));
-  if (!bytes) return false;
-  const char* data = PyBytes_AsString(bytes.get());
-  const Py_ssize_t size = PyBytes_Size(bytes.get());
-  if (!data || size < 0) return false;
-  out.view_ = std::string_view(data, static_cast<std::size_t>(size));
-  out.bytes_ = std::move(bytes);
+  // Piece by piece: a slice (the interpreter's own copy in its narrowest form), its
+  // code points, their UTF-8. The interpreter's encoder walks a mostly-ASCII text
+  // character by character; this takes its ASCII runs eight characters at a time.
+  std::unique_ptr<Py_UCS4[]> points(new Py_UCS4[kEncodePiece]);
+  std::unique_ptr<char, Utf8::Free> buffer;
+  std::size_t capacity = 0;
+  std::size_t used = 0;
+  if (!reserve(buffer, capacity, 0, static_cast<std::size_t>(length) + length / 16 + 64)) return false;
+  for (Py_ssize_t at = 0; at < length; at += kEncodePiece) {
+    const Py_ssize_t count = std::min(kEncodePiece, length - at);
+    Ref slice(PyUnicode_Substring(obj, at, at + count));
+    if (!slice) return false;
+    if (!PyUnicode_AsUCS4(slice.get(), points.get(), kEncodePiece, 0)) return false;
+    if (!reserve(buffer, capacity, used, 4 * static_cast<std::size_t>(count))) return false;
+    char* end = encode_utf8(points.get(), static_cast<std::size_t>(count), buffer.get() + used);
+    if (!end) {
+      // A lone surrogate: the interpreter's encoder raises its own error for it.
+      Ref failed(PyUnicode_AsUTF8String(obj));
+      if (!failed) return false;
+      PyErr_SetString(PyExc_SystemError, "tarnwhisk internal error: surrogate not refused");
+      return false;
+    }
+    used = static_cast<std::size_t>(end - buffer.get());
+  }
+  out.owned_ = std::move(buffer);
+  out.view_ = std::string_view(out.owned_.get(), used);
   return true;
 }
 

@@ -10,6 +10,8 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
 #include <new>
 #include <string>
 #include <string_view>
@@ -109,15 +111,19 @@ inline bool is_dict(PyObject* obj) noexcept {
 }
 
 // The UTF-8 form of a str: borrowed from the str itself (which the caller keeps alive)
-// or from a temporary bytes object that it keeps alive.
+// or encoded into a buffer of its own.
 class Utf8 {
  public:
   std::string_view view() const noexcept { return view_; }
   std::string str() const { return std::string(view_); }
 
+  struct Free {
+    void operator()(char* p) const noexcept { std::free(p); }
+  };
+
  private:
   friend bool to_utf8(PyObject* obj, Utf8& out);
-  Ref bytes_;
+  std::unique_ptr<char, Free> owned_;
   std::string_view view_;
 };
 
