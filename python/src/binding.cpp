@@ -6,6 +6,10 @@
 #include <exception>
 #include <stdexcept>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "binding.hpp"
 
 namespace tarnwhisk::py {
@@ -187,7 +191,23 @@ namespace {
 char* encode_utf8(const Py_UCS4* in, std::size_t n, char* out) noexcept {
   std::size_t i = 0;
   while (i < n) {
-    // Texts are mostly ASCII: test eight characters at once and narrow them.
+    // Texts are mostly ASCII: test a run of characters at once and narrow them.
+#if defined(__SSE2__)
+    const __m128i high = _mm_set1_epi32(~0x7F);
+    while (i + 16 <= n) {
+      const auto* p = reinterpret_cast<const __m128i*>(in + i);
+      const __m128i a = _mm_loadu_si128(p), b = _mm_loadu_si128(p + 1);
+      const __m128i c = _mm_loadu_si128(p + 2), d = _mm_loadu_si128(p + 3);
+      const __m128i any = _mm_or_si128(_mm_or_si128(a, b), _mm_or_si128(c, d));
+      if (_mm_movemask_epi8(_mm_cmpeq_epi32(_mm_and_si128(any, high), _mm_setzero_si128())) != 0xFFFF)
+        break;
+      // Values below 0x80 pass both saturating packs unchanged.
+      const __m128i narrow = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out), narrow);
+      out += 16;
+      i += 16;
+    }
+#endif
     while (i + 8 <= n) {
       Py_UCS4 any = 0;
       for (int k = 0; k < 8; ++k) any |= in[i + k];
