@@ -57,4 +57,10 @@ class SpanMapper {
 // Normalises `text` (UTF-8) at `level`. Never fails; an empty text gives an empty result.
 NormalizedText normalize(std::string_view text, NormalizationLevel level);
 
+// The same result as normalize(text, level), written into `out`, whose previous contents
+// are replaced and whose buffers keep their capacity. Normalising many texts (or many
+// pieces of one) into the same `out` allocates only when a text needs more room than
+// any before it. `text` must not refer to out.text.
+void normalize_into(std::string_view text, NormalizationLevel level, NormalizedText& out);
+
 }  // namespace tarnwhisk

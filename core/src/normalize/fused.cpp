@@ -2,9 +2,19 @@
 // dominates its cost. It is built from the stages' own per-character rules; only the
 // two stages that look at neighbours (collapse, separators) are restated here, as
 // streaming state. normalize_by_stages() is the definition; tests hold the two equal.
+//
+// Most text is ASCII prose, where every byte becomes one character with the identity
+// entry (i, i + 1). Such text is taken 16 bytes at a time where the machine allows,
+// and output goes first to a small buffer that stays in the first-level cache and is
+// appended to the result in bulk, so that no byte of the result is written twice.
+#include <algorithm>
 #include <array>
 #include <bitset>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "normalize/nfkc_table.hpp"
 #include "normalize/stages.hpp"
@@ -41,6 +51,13 @@ const BmpSets kBmp = [] {
     t.touched[c] = t.removed[c] || t.has_form[c] || homoglyph::fold(c) != c;
   }
   return t;
+}();
+
+// The most characters an NFKC form has.
+const std::size_t kMaxFormLen = [] {
+  std::size_t m = 1;
+  for (std::size_t k = 0; k < nfkc::table::kEntryCount; ++k) m = std::max<std::size_t>(m, nfkc::table::kEntries[k].len);
+  return m;
 }();
 
 // Whether nfkc changes any character of c's 256-character block.
@@ -93,131 +110,6 @@ inline char* put_utf8(char32_t c, char* p) noexcept {
   return p + 4;
 }
 
-// Receives the characters that leave leetspeak, one at a time, and writes what collapse
-// and (if kAggressive) separators make of them into buffers sized beforehand. Rather
-// than holding characters back, it writes at once and takes back: the second copy of a
-// run when a third arrives, and a run of separators when a letter follows it. Every
-// separator is ASCII, so a run of them is as many bytes as characters.
-template <bool kAggressive>
-class Writer {
- public:
-  Writer(char* text, SourceRange* offsets) noexcept : t_(text), o_(offsets) {}
-  char* text_end() const noexcept { return t_; }
-  SourceRange* offsets_end() const noexcept { return o_; }
-
-  [[gnu::always_inline]] void push(char32_t c, SourceRange e) {
-    if (c == run_char_) [[unlikely]] {
-      repeat(c, e);
-      return;
-    }
-    run_char_ = c;
-    run_len_ = 1;
-    if constexpr (kAggressive) {
-      const std::uint8_t cls = ascii_class(c);
-      if (!(cls & kSeparator)) {
-        if (cls & kLetter) {  // the pending separators stand between two letters
-          t_ -= pending_;
-          o_ -= pending_;
-        }
-        pending_ = 0;
-      } else if (pending_ != 0 || (!in_separators_ && last_is_letter_)) {
-        ++pending_;
-      }
-      in_separators_ = cls & kSeparator;
-      last_is_letter_ = cls & kLetter;
-    }
-    append(c, e);
-  }
-
-  // push() for each character of src[i, n) up to the first non-ASCII byte; returns the
-  // index of that byte (or n). The same steps as push(), specialised for ASCII, the
-  // common case, so that the state stays in registers and letters take the first branch.
-  std::size_t push_ascii(const char* src, std::size_t i, std::size_t n) noexcept {
-    char* t = t_;
-    SourceRange* o = o_;
-    char32_t run_char = run_char_;
-    std::size_t pending = pending_;
-    bool in_separators = in_separators_, last_is_letter = last_is_letter_;
-    for (; i < n; ++i) {
-      const auto b = static_cast<unsigned char>(src[i]);
-      if (b >= 0x80) break;
-      const auto c = static_cast<unsigned char>(kAsciiFold[b]);
-      if (c == run_char) [[unlikely]] {
-        t_ = t, o_ = o, pending_ = pending;
-        repeat(c, {i, i + 1});
-        t = t_, o = o_, pending = pending_;
-        continue;
-      }
-      run_char = c;
-      run_len_ = 1;
-      if constexpr (kAggressive) {
-        const std::uint8_t cls = kAsciiClass[c];
-        if (cls & kLetter) [[likely]] {
-          t -= pending;
-          o -= pending;
-          pending = 0;
-          in_separators = false;
-          last_is_letter = true;
-        } else if (cls & kSeparator) {
-          pending += pending != 0 || (!in_separators && last_is_letter);
-          in_separators = true;
-          last_is_letter = false;
-        } else {
-          pending = 0;
-          in_separators = false;
-          last_is_letter = false;
-        }
-      }
-      *t++ = static_cast<char>(c);
-      *o++ = {i, i + 1};
-    }
-    t_ = t;
-    o_ = o;
-    run_char_ = run_char;
-    pending_ = pending;
-    in_separators_ = in_separators;
-    last_is_letter_ = last_is_letter;
-    return i;
-  }
-
- private:
-  // c equals the character of the current run, whose last copy is the last character
-  // written (separators are taken back only before a letter, which starts a new run).
-  void repeat(char32_t c, SourceRange e) noexcept {
-    if (++run_len_ == 2) {
-      append(c, e);
-      if (pending_ != 0) ++pending_;  // a second separator in a run that may be dropped
-      return;
-    }
-    if (run_len_ == collapse::kMinRun) {
-      t_ -= utf8::encoded_len(c);
-      --o_;
-      if (pending_ != 0) --pending_;
-    }
-    o_[-1].end = e.end;  // merge
-  }
-
-  [[gnu::always_inline]] void append(char32_t c, SourceRange e) {
-    if (c < 0x80) [[likely]] {
-      *t_++ = static_cast<char>(c);
-    } else {
-      t_ = put_utf8(c, t_);
-    }
-    *o_++ = e;
-  }
-
-  char* t_;
-  SourceRange* o_;
-  char32_t run_char_ = 0xFFFFFFFF;  // no character
-  std::size_t run_len_ = 0;
-  // separators: the last character written is one of a run of separators, and the last
-  // before that run is a letter; `pending_` of that run are written and will be taken
-  // back if a letter follows (0 if the run does not follow a letter).
-  bool in_separators_ = false;
-  bool last_is_letter_ = false;
-  std::size_t pending_ = 0;
-};
-
 // The index of the first byte >= 0x80 at or after i, or s.size().
 std::size_t skip_ascii(std::string_view s, std::size_t i) noexcept {
   for (; i + 8 <= s.size(); i += 8) {
@@ -246,7 +138,6 @@ const std::array<bool, 256> kLeadOfGrower = [] {
 
 // Upper bounds of the output's bytes and characters: what NFKC makes of the text,
 // which the other stages only shorten (homoglyph turns letters of two bytes into one).
-// Sizing the buffers by them makes one allocation per buffer enough.
 std::pair<std::size_t, std::size_t> output_bound(std::string_view s) {
   std::size_t i = skip_ascii(s, 0);
   std::size_t bytes = i, chars = i;
@@ -272,44 +163,384 @@ std::pair<std::size_t, std::size_t> output_bound(std::string_view s) {
   return {bytes, chars};
 }
 
+// Output goes to these buffers first; they are appended to the result when full and
+// at the end. Text needs at most 4 bytes per entry.
+constexpr std::size_t kStagingEntries = 512;
+
+#if defined(__SSE2__)
+// For 16 ASCII bytes: the bytes that casefold and leetspeak make of them.
+inline __m128i fold16(__m128i b, const char* src) noexcept {
+  const auto in = [&](char lo, char hi) {
+    return _mm_and_si128(_mm_cmpgt_epi8(b, _mm_set1_epi8(static_cast<char>(lo - 1))),
+                         _mm_cmplt_epi8(b, _mm_set1_epi8(static_cast<char>(hi + 1))));
+  };
+  const __m128i leet = _mm_or_si128(
+      _mm_or_si128(in('0', '9'), _mm_cmpeq_epi8(b, _mm_set1_epi8('!'))),
+      _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('$')), _mm_cmpeq_epi8(b, _mm_set1_epi8('@'))));
+  if (_mm_movemask_epi8(leet) != 0) [[unlikely]] {
+    alignas(16) char folded[16];
+    for (int k = 0; k < 16; ++k) folded[k] = kAsciiFold[static_cast<unsigned char>(src[k])];
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(folded));
+  }
+  return _mm_add_epi8(b, _mm_and_si128(in('A', 'Z'), _mm_set1_epi8(0x20)));
+}
+
+// For 16 folded ASCII bytes: a bit for each byte that separators treats as a letter,
+// and one for each separator.
+inline unsigned letters16(__m128i f) noexcept {
+  return static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+      _mm_cmpgt_epi8(f, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(f, _mm_set1_epi8('z' + 1)))));
+}
+inline unsigned separators16(__m128i f) noexcept {
+  const auto eq = [&](char c) { return _mm_cmpeq_epi8(f, _mm_set1_epi8(c)); };
+  const __m128i punct = _mm_and_si128(_mm_cmpgt_epi8(f, _mm_set1_epi8(',' - 1)),
+                                      _mm_cmplt_epi8(f, _mm_set1_epi8('/' + 1)));  // , - . /
+  const __m128i s = _mm_or_si128(
+      _mm_or_si128(_mm_or_si128(eq(' '), punct), _mm_or_si128(eq('\t'), eq('*'))),
+      _mm_or_si128(_mm_or_si128(eq(':'), eq(';')),
+                   _mm_or_si128(_mm_or_si128(eq('\\'), eq('_')), eq('|'))));
+  return static_cast<unsigned>(_mm_movemask_epi8(s));
+}
+#endif
+
+// Receives the characters that leave leetspeak and writes what collapse and (if
+// kAggressive) separators make of them. Rather than holding characters back, it writes
+// at once and takes back: the second copy of a run when a third arrives, and a run of
+// separators when a letter follows it. Every separator is ASCII, so a run of them is as
+// many bytes as characters.
 template <bool kAggressive>
-NormalizedText run(std::string_view s) {
-  NormalizedText out;
-  const auto [bytes, chars] = output_bound(s);
-  out.text.resize(bytes);
-  out.offsets.resize(chars);
-  Writer<kAggressive> w(out.text.data(), out.offsets.data());
-  const char* const src = s.data();
+class Writer {
+ public:
+  Writer(std::string_view src, NormalizedText& out) noexcept : src_(src), out_(out) {}
+
+  // Appends what is staged to the result. The first time, the result is sized for the
+  // whole text unless a growing character has sized it already.
+  void flush() {
+    if (!sized_) {
+      out_.text.reserve(out_.text.size() + src_.size());
+      out_.offsets.reserve(out_.offsets.size() + src_.size());
+      sized_ = true;
+    }
+    out_.text.append(tbuf_, static_cast<std::size_t>(t_ - tbuf_));
+    out_.offsets.insert(out_.offsets.end(), obuf_, o_);
+    t_ = tbuf_;
+    o_ = obuf_;
+  }
+
+  // The last flush: when the result was not sized yet, it is sized exactly.
+  void finish() {
+    if (!sized_) {
+      out_.text.reserve(static_cast<std::size_t>(t_ - tbuf_));
+      out_.offsets.reserve(static_cast<std::size_t>(o_ - obuf_));
+      sized_ = true;
+    }
+    flush();
+  }
+
+  // A character whose form is longer than it is comes at source byte i: the guess of
+  // one byte and one entry per source byte may fail, so the result is sized for the rest
+  // of the text from here by its exact bound. Once per text.
+  void grows_at(std::size_t i) {
+    if (bounded_) return;
+    bounded_ = true;
+    sized_ = true;
+    const auto [bytes, chars] = output_bound(src_.substr(i));
+    out_.text.reserve(out_.text.size() + static_cast<std::size_t>(t_ - tbuf_) + bytes);
+    out_.offsets.reserve(out_.offsets.size() + static_cast<std::size_t>(o_ - obuf_) + chars);
+  }
+
+  // Makes room for `n` more entries in the staging buffers.
+  void room(std::size_t n) {
+    if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < n) flush();
+  }
+
+  [[gnu::always_inline]] void push(char32_t c, SourceRange e) {
+    if (c == run_char_) [[unlikely]] {
+      repeat(c, e);
+      return;
+    }
+    run_char_ = c;
+    run_len_ = 1;
+    if constexpr (kAggressive) {
+      const std::uint8_t cls = ascii_class(c);
+      if (!(cls & kSeparator)) {
+        if (cls & kLetter) take_back_separators();  // they stand between two letters
+        pending_ = 0;
+      } else if (pending_ != 0 || (!in_separators_ && last_is_letter_)) {
+        ++pending_;
+      }
+      in_separators_ = cls & kSeparator;
+      last_is_letter_ = cls & kLetter;
+    }
+    append(c, e);
+  }
+
+  // push() for each character of src[i, n) up to the first non-ASCII byte; returns the
+  // index of that byte (or n).
+  std::size_t push_ascii(std::size_t i, std::size_t n) {
+    while (i < n && static_cast<unsigned char>(src_[i]) < 0x80) {
+      room(16);
+#if defined(__SSE2__)
+      i = push_blocks(i, n);
+#endif
+      const std::size_t free = static_cast<std::size_t>(obuf_ + kStagingEntries - o_);
+      i = push_ascii_scalar(i, std::min(n, i + std::min<std::size_t>(free, 16)));
+    }
+    return i;
+  }
+
+ private:
+  // One character at a time, for src[i, n) up to the first non-ASCII byte, with the
+  // state in registers so that letters take the first branch. n - i entries must fit.
+  std::size_t push_ascii_scalar(std::size_t i, std::size_t n) {
+    const char* const src = src_.data();
+    char* t = t_;
+    SourceRange* o = o_;
+    char32_t run_char = run_char_;
+    std::size_t pending = pending_;
+    bool in_separators = in_separators_, last_is_letter = last_is_letter_;
+    for (; i < n; ++i) {
+      const auto b = static_cast<unsigned char>(src[i]);
+      if (b >= 0x80) break;
+      const auto c = static_cast<unsigned char>(kAsciiFold[b]);
+      if (c == run_char) [[unlikely]] {
+        t_ = t, o_ = o, pending_ = pending;
+        repeat(c, {i, i + 1});
+        t = t_, o = o_, pending = pending_;
+        continue;
+      }
+      run_char = c;
+      run_len_ = 1;
+      if constexpr (kAggressive) {
+        const std::uint8_t cls = kAsciiClass[c];
+        if (cls & kLetter) [[likely]] {
+          if (pending != 0) {
+            t_ = t, o_ = o, pending_ = pending;
+            take_back_separators();
+            t = t_, o = o_;
+            pending = 0;
+          }
+          in_separators = false;
+          last_is_letter = true;
+        } else if (cls & kSeparator) {
+          pending += pending != 0 || (!in_separators && last_is_letter);
+          in_separators = true;
+          last_is_letter = false;
+        } else {
+          pending = 0;
+          in_separators = false;
+          last_is_letter = false;
+        }
+      }
+      *t++ = static_cast<char>(c);
+      *o++ = {i, i + 1};
+    }
+    t_ = t;
+    o_ = o;
+    run_char_ = run_char;
+    pending_ = pending;
+    in_separators_ = in_separators;
+    last_is_letter_ = last_is_letter;
+    return i;
+  }
+
+#if defined(__SSE2__)
+  // Whole blocks of 16 ASCII bytes from src[i, n) in which collapse has nothing to do
+  // (no byte is the third of a run) and, if kAggressive, every byte is a letter or a
+  // separator. Returns where it stopped: at the first block that is none of these.
+  std::size_t push_blocks(std::size_t i, std::size_t n) {
+    const char* const src = src_.data();
+    while (i + 16 <= n) {
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      if (_mm_movemask_epi8(b) != 0) break;
+      const __m128i f = fold16(b, src + i);
+      // The two characters before the block; a value no ASCII byte has stands for none
+      // and for a character that cannot continue an ASCII run.
+      const unsigned p1 = run_char_ < 0x80 ? run_char_ : 0x80;
+      const unsigned p2 = run_len_ >= 2 ? p1 : 0x81;
+      const __m128i prev = _mm_insert_epi16(_mm_setzero_si128(), static_cast<int>(p2 | (p1 << 8)), 7);
+      const __m128i back1 = _mm_or_si128(_mm_slli_si128(f, 1), _mm_srli_si128(prev, 15));
+      const __m128i back2 = _mm_or_si128(_mm_slli_si128(f, 2), _mm_srli_si128(prev, 14));
+      if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(f, back1), _mm_cmpeq_epi8(f, back2))) != 0) break;
+      const auto last_two = static_cast<unsigned>(_mm_extract_epi16(f, 7));
+      if constexpr (kAggressive) {
+        const unsigned letters = letters16(f);
+        if ((letters | separators16(f)) != 0xFFFF) break;
+        if (!block_aggressive(f, i, letters)) break;
+      } else {
+        if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < 16) flush();
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(t_), f);
+        t_ += 16;
+        const __m128i base = _mm_set_epi64x(static_cast<long long>(i + 1), static_cast<long long>(i));
+        for (int k = 0; k < 16; ++k)
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o_ + k), _mm_add_epi64(base, _mm_set1_epi64x(k)));
+        o_ += 16;
+      }
+      run_char_ = last_two >> 8;
+      run_len_ = (last_two >> 8) == (last_two & 0xFF) ? 2 : 1;
+      i += 16;
+    }
+    return i;
+  }
+
+  // A block of letters and separators at source byte i (bit k of `letters` set for a
+  // letter at i + k): writes the letters and the separators that do not stand between
+  // two letters, and takes back written separators that now do. False, with nothing
+  // done, if the staging buffers lack room.
+  bool block_aggressive(__m128i f, std::size_t i, unsigned letters) {
+    const bool after_letter = last_is_letter_ || pending_ != 0;
+    unsigned keep;
+    if (letters == 0) {  // separators only: the run goes on
+      if (after_letter) pending_ += 16;
+      keep = 0xFFFF;
+      in_separators_ = true;
+      last_is_letter_ = false;
+    } else {
+      const unsigned first = static_cast<unsigned>(__builtin_ctz(letters));
+      const unsigned last = 31u - static_cast<unsigned>(__builtin_clz(letters));
+      const unsigned trailing = 0xFFFFu & ~((2u << last) - 1);
+      keep = letters | trailing | (after_letter ? 0 : (1u << first) - 1);
+      if (pending_ != 0) take_back_separators();
+      pending_ = 15 - last;
+      in_separators_ = last != 15;
+      last_is_letter_ = last == 15;
+    }
+    if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < 16) flush();
+    alignas(16) char bytes[16];
+    _mm_store_si128(reinterpret_cast<__m128i*>(bytes), f);
+    char* t = t_;
+    SourceRange* o = o_;
+    for (unsigned m = keep; m != 0; m &= m - 1) {
+      const auto k = static_cast<std::size_t>(__builtin_ctz(m));
+      *t++ = bytes[k];
+      *o++ = {i + k, i + k + 1};
+    }
+    t_ = t;
+    o_ = o;
+    return true;
+  }
+#endif
+
+  // Takes back the pending separators: they stand between two letters.
+  void take_back_separators() {
+    const std::size_t k = pending_;
+    if (k <= static_cast<std::size_t>(o_ - obuf_)) [[likely]] {
+      t_ -= k;
+      o_ -= k;
+    } else {
+      unwrite(k, k);
+    }
+    pending_ = 0;
+  }
+
+  // Takes back the last `chars` characters, `bytes` bytes in all, some of which have
+  // left the staging buffers already.
+  [[gnu::noinline, gnu::cold]] void unwrite(std::size_t chars, std::size_t bytes) {
+    flush();
+    out_.text.erase(out_.text.size() - bytes);
+    out_.offsets.erase(out_.offsets.end() - static_cast<std::ptrdiff_t>(chars), out_.offsets.end());
+  }
+
+  // The entry of the last character written.
+  SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
+
+  // c equals the character of the current run, whose last copy is the last character
+  // written (separators are taken back only before a letter, which starts a new run).
+  void repeat(char32_t c, SourceRange e) {
+    if (++run_len_ == 2) {
+      append(c, e);
+      if (pending_ != 0) ++pending_;  // a second separator in a run that may be dropped
+      return;
+    }
+    if (run_len_ == collapse::kMinRun) {
+      // Take back the second copy: one character of encoded_len(c) bytes.
+      if (o_ != obuf_) [[likely]] {
+        t_ -= utf8::encoded_len(c);
+        --o_;
+      } else {
+        unwrite(1, utf8::encoded_len(c));
+      }
+      if (pending_ != 0) --pending_;
+    }
+    last_entry().end = e.end;  // merge
+  }
+
+  [[gnu::always_inline]] void append(char32_t c, SourceRange e) {
+    if (c < 0x80) [[likely]] {
+      *t_++ = static_cast<char>(c);
+    } else {
+      t_ = put_utf8(c, t_);
+    }
+    *o_++ = e;
+  }
+
+  std::string_view src_;
+  NormalizedText& out_;
+  bool sized_ = false;    // the result has its capacity for this text
+  bool bounded_ = false;  // ... by the exact bound, after a growing character
+  char* t_ = tbuf_;
+  SourceRange* o_ = obuf_;
+  char32_t run_char_ = 0xFFFFFFFF;  // no character
+  std::size_t run_len_ = 0;
+  // separators: the last character written is one of a run of separators, and the last
+  // before that run is a letter; `pending_` of that run are written and will be taken
+  // back if a letter follows (0 if the run does not follow a letter).
+  bool in_separators_ = false;
+  bool last_is_letter_ = false;
+  std::size_t pending_ = 0;
+  SourceRange obuf_[kStagingEntries];
+  char tbuf_[4 * kStagingEntries];
+};
+
+template <bool kAggressive>
+void run(std::string_view s, NormalizedText& out) {
+  Writer<kAggressive> w(s, out);
   const std::size_t n = s.size();
   for (std::size_t i = 0; i < n;) {
-    const auto b = static_cast<unsigned char>(src[i]);
+    const auto b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) [[likely]] {
-      i = w.push_ascii(src, i, n);
+      i = w.push_ascii(i, n);
       continue;
     }
     const std::size_t len = utf8::char_len(s, i);
     const char32_t c = utf8::decode(s, i, len);  // U+FFFD for a stray byte
     const SourceRange e{i, i + len};
-    i += len;
+    w.room(kMaxFormLen);
+    if (len == 1) w.grows_at(i);  // a stray byte becomes U+FFFD, three bytes
     if (!touched(c)) {
       w.push(c, e);
     } else if (c >= 0x10000 || kBmp.has_form[c]) {
-      if (c < 0x10000 && kBmp.removed[c]) continue;
+      if (c < 0x10000 && kBmp.removed[c]) {
+        i += len;
+        continue;
+      }
       const nfkc::Form f = nfkc::form(c);
+      if (f.len > len || f.bytes > len) w.grows_at(i);
       for (std::size_t j = 0; j < f.len; ++j) w.push(fold(f.chars[j]), e);
     } else if (!kBmp.removed[c]) {
       w.push(fold(c), e);
     }
+    i += len;
   }
-  out.text.resize(static_cast<std::size_t>(w.text_end() - out.text.data()));
-  out.offsets.resize(static_cast<std::size_t>(w.offsets_end() - out.offsets.data()));
-  return out;
+  w.finish();
 }
 
 }  // namespace
 
+void fused_pipeline_into(std::string_view text, bool aggressive, NormalizedText& out) {
+  out.text.clear();
+  out.offsets.clear();
+  if (aggressive) {
+    run<true>(text, out);
+  } else {
+    run<false>(text, out);
+  }
+}
+
 NormalizedText fused_pipeline(std::string_view text, bool aggressive) {
-  return aggressive ? run<true>(text) : run<false>(text);
+  NormalizedText out;
+  fused_pipeline_into(text, aggressive, out);
+  return out;
 }
 
 }  // namespace tarnwhisk

@@ -10,15 +10,20 @@
 
 namespace tarnwhisk {
 
-NormalizedText source_copy(std::string_view text) {
-  NormalizedText out;
+void source_copy_into(std::string_view text, NormalizedText& out) {
   out.text.assign(text);
+  out.offsets.clear();
   out.offsets.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
     const std::size_t len = utf8::char_len(text, i);
     out.offsets.push_back({i, i + len});
     i += len;
   }
+}
+
+NormalizedText source_copy(std::string_view text) {
+  NormalizedText out;
+  source_copy_into(text, out);
   return out;
 }
 
@@ -36,9 +41,18 @@ NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel lev
 }
 
 NormalizedText normalize(std::string_view text, NormalizationLevel level) {
-  // The same result as normalize_by_stages, in one pass with one allocation per buffer.
-  if (level == NormalizationLevel::None) return source_copy(text);
-  return fused_pipeline(text, level == NormalizationLevel::Aggressive);
+  NormalizedText out;
+  normalize_into(text, level, out);
+  return out;
+}
+
+void normalize_into(std::string_view text, NormalizationLevel level, NormalizedText& out) {
+  // The same result as normalize_by_stages, in one pass.
+  if (level == NormalizationLevel::None) {
+    source_copy_into(text, out);
+  } else {
+    fused_pipeline_into(text, level == NormalizationLevel::Aggressive, out);
+  }
 }
 
 namespace {

@@ -67,13 +67,16 @@ inline constexpr bool is_letter(char32_t c) noexcept {
 
 // The level-None text: a copy of `text` with one entry per source character.
 NormalizedText source_copy(std::string_view text);
+void source_copy_into(std::string_view text, NormalizedText& out);
 
 // The pipeline run one stage after another, each stage a separate pass. It defines what
 // normalize() returns; normalize() computes the same in one pass (fused_pipeline).
 NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level);
 
 // strip_bidi, nfkc, casefold, homoglyph, leetspeak and collapse, and then separators if
-// `aggressive`, in one pass over `text` with one allocation per output buffer.
+// `aggressive`, in one pass over `text`. The _into form replaces the contents of `out`,
+// keeping the capacity of its buffers.
 NormalizedText fused_pipeline(std::string_view text, bool aggressive);
+void fused_pipeline_into(std::string_view text, bool aggressive, NormalizedText& out);
 
 }  // namespace tarnwhisk

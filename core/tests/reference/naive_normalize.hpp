@@ -5,6 +5,7 @@
 // against the Unicode character database on every scalar value.
 #pragma once
 
+#include <cstdint>
 #include <random>
 #include <string>
 #include <string_view>
@@ -202,6 +203,36 @@ inline std::string disguised_text(std::mt19937_64& rng, std::size_t pieces) {
     const char* p = kPieces[pick(rng)];
     const int n = rng() % 4 == 0 ? repeat(rng) : 1;  // runs of equal pieces
     for (int r = 0; r < n; ++r) out += p;
+  }
+  return out;
+}
+
+// Mostly-ASCII random text `bytes` long or a little longer, for the paths that take
+// ASCII many bytes at a time: words with capitals, digits and leet symbols, runs of
+// separators (some longer than any buffer the pipeline stages output in), stretched
+// letters, and every `foreign_every` pieces on average (0: never) a piece of
+// disguised_text.
+inline std::string ascii_heavy_text(std::mt19937_64& rng, std::size_t bytes, std::size_t foreign_every) {
+  static const char kWordChars[] = "abcdefghijklmnopqrstuvwxyzabcdefghijklmnopqrstuvwxyzABCXYZ0123456789!$@";
+  static const char* const kGaps[] = {" ", " ", " ", ", ", ". ", "\n", "'", "-", " - ", "\t", "2", "\"", "..", "_|_"};
+  std::string out;
+  while (out.size() < bytes) {
+    const std::uint64_t r = rng() % 1000;
+    if (foreign_every != 0 && rng() % foreign_every == 0) {
+      out += disguised_text(rng, 1);
+    } else if (r < 5) {  // a long separator run that collapse leaves alone
+      const std::size_t n = 1 + rng() % 1500;
+      for (std::size_t k = 0; k < n; ++k) out += (k % 2 ? '.' : '-');
+    } else if (r < 10) {  // a long stretched letter or separator
+      out.append(1 + rng() % 1200, "aZ. !"[rng() % 5]);
+    } else if (r < 60) {
+      out.append(1 + rng() % 6, kWordChars[rng() % (sizeof kWordChars - 1)]);
+    } else if (r < 700) {
+      const std::size_t n = 1 + rng() % 12;
+      for (std::size_t k = 0; k < n; ++k) out += kWordChars[rng() % 52];
+    } else {
+      out += kGaps[rng() % std::size(kGaps)];
+    }
   }
   return out;
 }
