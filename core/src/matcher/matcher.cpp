@@ -5,9 +5,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <limits>
+#include <string_view>
 #include <tuple>
 
 #include "matcher/automaton.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk {
 
@@ -46,6 +50,61 @@ void order_by_lane(std::vector<Match>& hits, const std::size_t (&counts)[kLanes]
   }
   hits.erase(hits.begin(), hits.begin() + static_cast<std::ptrdiff_t>(total));
 }
+
+// Gives the answers of SpanMapper (the same walk, character by character, for spans
+// asked in increasing order of start), but skips runs of ASCII eight bytes at a time:
+// in mostly-ASCII text with a few multi-byte characters, walking from one hit to the
+// next is most of the cost of mapping.
+class AsciiSkippingMapper {
+ public:
+  explicit AsciiSkippingMapper(const NormalizedText& normalized) noexcept
+      : text_(normalized.text), offsets_(normalized.offsets) {}
+
+  std::pair<std::size_t, std::size_t> map(std::size_t start, std::size_t end) noexcept {
+    if (text_.empty() || start >= end) return {start, end};
+    if (start < byte_) byte_ = index_ = 0;
+    // Skip the characters that end at or before `start`. An ASCII byte is a character
+    // of its own.
+    for (;;) {
+      if (byte_ + 8 <= start) {
+        std::uint64_t word;
+        std::memcpy(&word, text_.data() + byte_, 8);
+        if ((word & 0x8080808080808080ull) == 0) {
+          byte_ += 8;
+          index_ += 8;
+          continue;
+        }
+      }
+      if (byte_ >= text_.size()) break;
+      const std::size_t len = utf8::char_len(text_, byte_);
+      if (byte_ + len > start) break;
+      byte_ += len;
+      ++index_;
+    }
+    // The characters that lie wholly inside [start, end) give the span; the walk stops
+    // at the first character that reaches `end`.
+    std::size_t lo = std::numeric_limits<std::size_t>::max();
+    std::size_t hi = 0;
+    bool found = false;
+    for (std::size_t byte = byte_, index = index_; byte < text_.size() && index < offsets_.size(); ++index) {
+      const std::size_t char_end = byte + utf8::char_len(text_, byte);
+      if (byte >= start && char_end <= end) {
+        lo = std::min(lo, offsets_[index].start);
+        hi = std::max(hi, offsets_[index].end);
+        found = true;
+      }
+      if (char_end >= end) break;
+      byte = char_end;
+    }
+    return found ? std::pair{lo, hi} : std::pair{start, end};
+  }
+
+ private:
+  std::string_view text_;
+  const std::vector<SourceRange>& offsets_;
+  std::size_t byte_ = 0;   // a character boundary at or before every later start
+  std::size_t index_ = 0;  // the index of the character that begins at byte_
+};
 
 }  // namespace
 
@@ -104,7 +163,7 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   order_by_lane(out, counts, first);
   if (!byte_chars) {
     // In text order, one mapper walks the text once for all hits.
-    SpanMapper mapper(normalized);
+    AsciiSkippingMapper mapper(normalized);
     for (Match& hit : out) std::tie(hit.start, hit.end) = mapper.map(hit.normalized_start, hit.normalized_end);
   }
   return out;
