@@ -185,9 +185,10 @@ void Tarnwhisk::for_each_piece(std::string_view text, Visit&& visit) const {
   // piece's hits only need shifting by where the piece starts in either text.
   std::size_t source_base = 0;
   std::size_t normalized_base = 0;
+  NormalizedText piece;  // its buffers serve every piece
   while (source_base < text.size()) {
     const std::size_t cut = next_cut(text, source_base + piece_bytes_);
-    const NormalizedText piece = normalize(text.substr(source_base, cut - source_base), normalization_);
+    normalize_into(text.substr(source_base, cut - source_base), normalization_, piece);
     std::vector<Match> hits = matcher_.scan(piece, match_mode_);
     for (Match& hit : hits) {
       hit.start += source_base;
@@ -201,9 +202,32 @@ void Tarnwhisk::for_each_piece(std::string_view text, Visit&& visit) const {
   }
 }
 
+namespace {
+
+// The normalised form of short texts is written into buffers kept per thread, so that a
+// call on a chat-sized message allocates nothing but its result. Buffers that one call
+// grew beyond these sizes are given back, so that a thread keeps little after a call on
+// a long text.
+constexpr std::size_t kKeptTextBytes = 16 * 1024;
+constexpr std::size_t kKeptOffsets = 4 * 1024;
+
+NormalizedText& thread_scratch() {
+  thread_local NormalizedText scratch;
+  return scratch;
+}
+
+}  // namespace
+
 std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
   if (piece_bytes_ == 0 || text.size() <= piece_bytes_) {
-    return matcher_.scan(normalize(text, normalization_), match_mode_);
+    // Nothing runs between normalising and scanning that could call back into a filter
+    // on this thread, so the scratch buffers are never in use twice at once.
+    NormalizedText& scratch = thread_scratch();
+    normalize_into(text, normalization_, scratch);
+    std::vector<Match> hits = matcher_.scan(scratch, match_mode_);
+    if (scratch.text.capacity() > kKeptTextBytes || scratch.offsets.capacity() > kKeptOffsets)
+      scratch = NormalizedText();
+    return hits;
   }
   std::vector<Match> hits;
   for_each_piece(text, [&](std::vector<Match> piece_hits) {
