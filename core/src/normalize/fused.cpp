@@ -90,6 +90,16 @@ inline char32_t fold(char32_t c) noexcept {
   return h < 0x80 ? static_cast<char32_t>(kAsciiFold[h]) : h;
 }
 
+// For the characters of two UTF-8 bytes (U+0080 to U+07FF: Latin, Greek, Cyrillic,
+// Hebrew, Arabic), what the per-character stages make of them when that is one
+// character, or 0 when strip_bidi removes them or nfkc replaces them.
+const std::array<char16_t, 0x800> kTwoByte = [] {
+  std::array<char16_t, 0x800> t{};
+  for (char32_t c = 0x80; c < 0x800; ++c)
+    t[c] = kBmp.removed[c] || kBmp.has_form[c] ? 0 : static_cast<char16_t>(fold(c));
+  return t;
+}();
+
 // Writes the UTF-8 form of the scalar value c (>= 0x80) at p; returns the end.
 inline char* put_utf8(char32_t c, char* p) noexcept {
   if (c < 0x800) {
@@ -348,46 +358,63 @@ class Writer {
   // Whole blocks of 16 ASCII bytes from src[i, n) in which collapse has nothing to do
   // (no byte is the third of a run) and, if kAggressive, every byte is a letter or a
   // separator. Returns where it stopped: at the first block that is none of these.
+  // (Stores of vectors may alias anything, so the loop keeps its state in locals.)
   std::size_t push_blocks(std::size_t i, std::size_t n) {
     const char* const src = src_.data();
+    // Short ASCII runs between other characters do not pay for the set-up.
+    if (i + 16 > n || _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i))) != 0)
+      return i;
+    // The two characters before the block, in its last two lanes; a value no ASCII byte
+    // has stands for none and for a character that cannot continue an ASCII run.
+    const unsigned p1 = run_char_ < 0x80 ? run_char_ : 0x80;
+    const unsigned p2 = run_len_ >= 2 ? p1 : 0x81;
+    __m128i prev = _mm_insert_epi16(_mm_setzero_si128(), static_cast<int>(p2 | (p1 << 8)), 7);
+    const std::size_t start = i;
+    char* t = t_;
+    SourceRange* o = o_;
     while (i + 16 <= n) {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
       if (_mm_movemask_epi8(b) != 0) break;
       const __m128i f = fold16(b, src + i);
-      // The two characters before the block; a value no ASCII byte has stands for none
-      // and for a character that cannot continue an ASCII run.
-      const unsigned p1 = run_char_ < 0x80 ? run_char_ : 0x80;
-      const unsigned p2 = run_len_ >= 2 ? p1 : 0x81;
-      const __m128i prev = _mm_insert_epi16(_mm_setzero_si128(), static_cast<int>(p2 | (p1 << 8)), 7);
       const __m128i back1 = _mm_or_si128(_mm_slli_si128(f, 1), _mm_srli_si128(prev, 15));
       const __m128i back2 = _mm_or_si128(_mm_slli_si128(f, 2), _mm_srli_si128(prev, 14));
       if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(f, back1), _mm_cmpeq_epi8(f, back2))) != 0) break;
-      const auto last_two = static_cast<unsigned>(_mm_extract_epi16(f, 7));
       if constexpr (kAggressive) {
         const unsigned letters = letters16(f);
         if ((letters | separators16(f)) != 0xFFFF) break;
-        if (!block_aggressive(f, i, letters)) break;
+        t_ = t, o_ = o;
+        block_aggressive(f, i, letters);
+        t = t_, o = o_;
       } else {
-        if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < 16) flush();
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(t_), f);
-        t_ += 16;
+        if (static_cast<std::size_t>(obuf_ + kStagingEntries - o) < 16) {
+          t_ = t, o_ = o;
+          flush();
+          t = t_, o = o_;
+        }
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(t), f);
+        t += 16;
         const __m128i base = _mm_set_epi64x(static_cast<long long>(i + 1), static_cast<long long>(i));
         for (int k = 0; k < 16; ++k)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(o_ + k), _mm_add_epi64(base, _mm_set1_epi64x(k)));
-        o_ += 16;
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_add_epi64(base, _mm_set1_epi64x(k)));
+        o += 16;
       }
+      prev = f;
+      i += 16;
+    }
+    t_ = t;
+    o_ = o;
+    if (i != start) {
+      const auto last_two = static_cast<unsigned>(_mm_extract_epi16(prev, 7));
       run_char_ = last_two >> 8;
       run_len_ = (last_two >> 8) == (last_two & 0xFF) ? 2 : 1;
-      i += 16;
     }
     return i;
   }
 
   // A block of letters and separators at source byte i (bit k of `letters` set for a
   // letter at i + k): writes the letters and the separators that do not stand between
-  // two letters, and takes back written separators that now do. False, with nothing
-  // done, if the staging buffers lack room.
-  bool block_aggressive(__m128i f, std::size_t i, unsigned letters) {
+  // two letters, and takes back written separators that now do.
+  void block_aggressive(__m128i f, std::size_t i, unsigned letters) {
     const bool after_letter = last_is_letter_ || pending_ != 0;
     unsigned keep;
     if (letters == 0) {  // separators only: the run goes on
@@ -417,7 +444,6 @@ class Writer {
     }
     t_ = t;
     o_ = o;
-    return true;
   }
 #endif
 
@@ -501,6 +527,15 @@ void run(std::string_view s, NormalizedText& out) {
     if (b < 0x80) [[likely]] {
       i = w.push_ascii(i, n);
       continue;
+    }
+    if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
+      const char32_t to = kTwoByte[(b & 0x1F) << 6 | (static_cast<unsigned char>(s[i + 1]) & 0x3F)];
+      if (to != 0) {
+        w.room(1);
+        w.push(to, {i, i + 2});
+        i += 2;
+        continue;
+      }
     }
     const std::size_t len = utf8::char_len(s, i);
     const char32_t c = utf8::decode(s, i, len);  // U+FFFD for a stray byte
