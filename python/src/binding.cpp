@@ -102,6 +102,9 @@ bool bind_keyword(const Signature& sig, PyObject* key, PyObject* value, PyObject
 }
 
 bool check_required(const Signature& sig, PyObject** out) {
+  Py_ssize_t given = 0;
+  while (given < sig.required && out[given]) ++given;
+  if (given == sig.required) return true;
   std::vector<const char*> missing;
   for (Py_ssize_t i = 0; i < sig.required; ++i) {
     if (!out[i]) missing.push_back(sig.names[i]);
@@ -132,6 +135,11 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
 
 bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** out) {
+  if (!kwnames && nargs >= sig.required && nargs <= sig.count) {
+    // The common call: positional values only, every required one given.
+    for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
+    return true;
+  }
   for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = nullptr;
   for (Py_ssize_t i = 0; i < nargs && i < sig.count; ++i) out[i] = args[i];
   if (!bind_positional(sig, nargs)) return false;

@@ -1,21 +1,26 @@
 // The Match type: one hit of find(), an immutable value made only by the filter. Its
 // positions are kept whole (64-bit), so that texts of 4 GiB and more report true
 // offsets.
+#include <type_traits>
+
 #include "binding.hpp"
 
 namespace tarnwhisk::py {
 
 namespace {
 
+// Plain data only, so that making and freeing a Match runs no C++ constructor or
+// destructor: find() makes one per hit.
 struct MatchFields {
   std::uint64_t word_id;
   std::uint64_t start;
   std::uint64_t end;
   std::uint64_t normalized_start;
   std::uint64_t normalized_end;
-  std::string category;
+  Category category;
   std::uint32_t severity;
 };
+static_assert(std::is_trivially_destructible_v<MatchFields>);
 
 struct MatchObject {
   PyObject_HEAD
@@ -33,11 +38,13 @@ PyObject* match_new(PyTypeObject* type, PyObject*, PyObject*) {
   return nullptr;
 }
 
+// The type's allocation slots, looked up once: the type lives as long as the process.
+allocfunc g_alloc = nullptr;
+freefunc g_free = nullptr;
+
 void match_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  fields(self).~MatchFields();
-  auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_slot(self);
+  g_free(self);
   // Instances of heap types hold a reference to their type.
   Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
@@ -45,9 +52,10 @@ void match_dealloc(PyObject* self) {
 PyObject* match_repr(PyObject* self) {
   return guarded([&]() -> PyObject* {
     const MatchFields& f = fields(self);
+    const std::string category(category_name(f.category));
     return PyUnicode_FromFormat("Match(start=%llu, end=%llu, category='%s', severity=%u)",
                                 static_cast<unsigned long long>(f.start),
-                                static_cast<unsigned long long>(f.end), f.category.c_str(),
+                                static_cast<unsigned long long>(f.end), category.c_str(),
                                 static_cast<unsigned int>(f.severity));
   });
 }
@@ -58,10 +66,8 @@ PyObject* get_position(PyObject* self, void*) {
 }
 
 PyObject* get_category(PyObject* self, void*) {
-  return guarded([&]() -> PyObject* {
-    const std::string& c = fields(self).category;
-    return PyUnicode_FromStringAndSize(c.data(), static_cast<Py_ssize_t>(c.size()));
-  });
+  const std::string_view c = category_name(fields(self).category);
+  return PyUnicode_FromStringAndSize(c.data(), static_cast<Py_ssize_t>(c.size()));
 }
 
 PyObject* get_severity(PyObject* self, void*) {
@@ -96,28 +102,22 @@ PyType_Spec kSpec = {"builtins.Match", sizeof(MatchObject), 0, Py_TPFLAGS_DEFAUL
 
 PyTypeObject* match_type() {
   static PyObject* type = nullptr;
-  if (!type) type = PyType_FromSpec(&kSpec);
+  if (!type) {
+    type = PyType_FromSpec(&kSpec);
+    if (!type) return nullptr;
+    g_alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
+    g_free = reinterpret_cast<freefunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_free));
+  }
   return reinterpret_cast<PyTypeObject*>(type);
 }
 
 PyObject* new_match(const Match& hit) {
   PyTypeObject* type = match_type();
   if (!type) return nullptr;
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc(type, 0);
+  PyObject* self = g_alloc(type, 0);
   if (!self) return nullptr;
-  const std::string_view name = category_name(hit.category);
-  try {
-    new (reinterpret_cast<MatchObject*>(self)->storage) MatchFields{
-        hit.word_id, hit.start, hit.end, hit.normalized_start, hit.normalized_end,
-        std::string(name), hit.severity};
-  } catch (...) {
-    // The fields were never made: free the bare object without running the destructor.
-    auto free_slot = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-    free_slot(self);
-    Py_DecRef(reinterpret_cast<PyObject*>(type));
-    throw;
-  }
+  new (reinterpret_cast<MatchObject*>(self)->storage) MatchFields{
+      hit.word_id, hit.start, hit.end, hit.normalized_start, hit.normalized_end, hit.category, hit.severity};
   return self;
 }
 
