@@ -1,6 +1,8 @@
 // Normalisation throughput: the one-pass pipeline that normalize() runs beside the same
 // pipeline run stage by stage (normalize_by_stages), on English-like prose and on text
-// with 30% non-ASCII characters, at both non-trivial levels. Bytes are source bytes.
+// with 30% non-ASCII characters, at both non-trivial levels; and normalize_into() with
+// one result reused across calls, as a caller that normalises many texts or pieces does.
+// Bytes are source bytes.
 #include <benchmark/benchmark.h>
 
 #include "corpus.hpp"
@@ -34,14 +36,25 @@ void ByStages(benchmark::State& state, const std::string& (*text)(), Normalizati
   run(state, text(), level,
       [](std::string_view t, NormalizationLevel l) { return tarnwhisk::normalize_by_stages(t, l); });
 }
+void IntoReused(benchmark::State& state, const std::string& (*text)(), NormalizationLevel level) {
+  tarnwhisk::NormalizedText out;
+  run(state, text(), level, [&out](std::string_view t, NormalizationLevel l) {
+    tarnwhisk::normalize_into(t, l, out);
+    return out.offsets.data();
+  });
+}
 
 BENCHMARK_CAPTURE(OnePass, prose_basic, prose_text, NormalizationLevel::Basic);
+BENCHMARK_CAPTURE(IntoReused, prose_basic, prose_text, NormalizationLevel::Basic);
 BENCHMARK_CAPTURE(ByStages, prose_basic, prose_text, NormalizationLevel::Basic);
 BENCHMARK_CAPTURE(OnePass, prose_aggressive, prose_text, NormalizationLevel::Aggressive);
+BENCHMARK_CAPTURE(IntoReused, prose_aggressive, prose_text, NormalizationLevel::Aggressive);
 BENCHMARK_CAPTURE(ByStages, prose_aggressive, prose_text, NormalizationLevel::Aggressive);
 BENCHMARK_CAPTURE(OnePass, mixed30_basic, mixed_text, NormalizationLevel::Basic);
+BENCHMARK_CAPTURE(IntoReused, mixed30_basic, mixed_text, NormalizationLevel::Basic);
 BENCHMARK_CAPTURE(ByStages, mixed30_basic, mixed_text, NormalizationLevel::Basic);
 BENCHMARK_CAPTURE(OnePass, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
+BENCHMARK_CAPTURE(IntoReused, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
 BENCHMARK_CAPTURE(ByStages, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <array>
 #include <bitset>
 #include <cstring>
+#include <iterator>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -176,6 +177,40 @@ std::pair<std::size_t, std::size_t> output_bound(std::string_view s) {
 // Output goes to these buffers first; they are appended to the result when full and
 // at the end. Text needs at most 4 bytes per entry.
 constexpr std::size_t kStagingEntries = 512;
+
+// Basic writes a stretch of ASCII blocks that collapse leaves alone straight to the
+// result when it is at least kDirectMin bytes long, in steps of at most kDirectSpan
+// bytes (so that the second pass over them finds them in the cache).
+constexpr std::size_t kDirectMin = 64;
+constexpr std::size_t kDirectSpan = 4096;
+
+// The entries (k, k + 1) for k = i, i + 1, ..., as a random-access iterator, so that
+// vector::insert makes them in place.
+struct IdentityEntries {
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = SourceRange;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const SourceRange*;
+  using reference = SourceRange;
+
+  std::size_t k;
+
+  SourceRange operator*() const noexcept { return {k, k + 1}; }
+  SourceRange operator[](difference_type d) const noexcept { return *(*this + d); }
+  IdentityEntries& operator++() noexcept { ++k; return *this; }
+  IdentityEntries operator++(int) noexcept { return {k++}; }
+  IdentityEntries& operator--() noexcept { --k; return *this; }
+  IdentityEntries operator--(int) noexcept { return {k--}; }
+  IdentityEntries& operator+=(difference_type d) noexcept { k += static_cast<std::size_t>(d); return *this; }
+  IdentityEntries& operator-=(difference_type d) noexcept { k -= static_cast<std::size_t>(d); return *this; }
+  friend IdentityEntries operator+(IdentityEntries a, difference_type d) noexcept { return a += d; }
+  friend IdentityEntries operator+(difference_type d, IdentityEntries a) noexcept { return a += d; }
+  friend IdentityEntries operator-(IdentityEntries a, difference_type d) noexcept { return a -= d; }
+  friend difference_type operator-(IdentityEntries a, IdentityEntries b) noexcept {
+    return static_cast<difference_type>(a.k - b.k);
+  }
+  friend auto operator<=>(IdentityEntries a, IdentityEntries b) noexcept = default;
+};
 
 #if defined(__SSE2__)
 // For 16 ASCII bytes: the bytes that casefold and leetspeak make of them.
@@ -386,29 +421,52 @@ class Writer {
         block_aggressive(f, i, letters);
         t = t_, o = o_;
       } else {
-        if (static_cast<std::size_t>(obuf_ + kStagingEntries - o) < 16) {
-          t_ = t, o_ = o;
-          flush();
-          t = t_, o = o_;
-        }
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(t), f);
-        t += 16;
-        const __m128i base = _mm_set_epi64x(static_cast<long long>(i + 1), static_cast<long long>(i));
-        for (int k = 0; k < 16; ++k)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_add_epi64(base, _mm_set1_epi64x(k)));
-        o += 16;
+        // Basic writes the blocks only when it has found where they end (below).
+        if (i - start == kDirectSpan) break;
       }
       prev = f;
       i += 16;
     }
     t_ = t;
     o_ = o;
+    if constexpr (!kAggressive) write_identity(start, i);
     if (i != start) {
       const auto last_two = static_cast<unsigned>(_mm_extract_epi16(prev, 7));
       run_char_ = last_two >> 8;
       run_len_ = (last_two >> 8) == (last_two & 0xFF) ? 2 : 1;
     }
     return i;
+  }
+
+  // Basic, for src[start, end), blocks that collapse leaves alone: every byte becomes
+  // its folded self with the entry (i, i + 1). A long stretch goes to the result
+  // directly, its text copied and folded there and its entries made in place; a short
+  // one is staged.
+  void write_identity(std::size_t start, std::size_t end) {
+    const char* const src = src_.data();
+    if (end - start >= kDirectMin) {
+      flush();
+      const std::size_t at = out_.text.size();
+      out_.text.append(src + start, end - start);
+      char* t = out_.text.data() + at;
+      for (std::size_t i = start; i < end; i += 16, t += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(t), fold16(b, src + i));
+      }
+      out_.offsets.insert(out_.offsets.end(), IdentityEntries{start}, IdentityEntries{end});
+      return;
+    }
+    for (std::size_t i = start; i < end; i += 16) {
+      room(16);
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(t_), fold16(b, src + i));
+      t_ += 16;
+      const __m128i base = _mm_set_epi64x(static_cast<long long>(i + 1), static_cast<long long>(i));
+      SourceRange* const o = o_;
+      for (int k = 0; k < 16; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_add_epi64(base, _mm_set1_epi64x(k)));
+      o_ = o + 16;
+    }
   }
 
   // A block of letters and separators at source byte i (bit k of `letters` set for a
