@@ -160,6 +160,10 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
       a->match_len_[renum[u]] = len[u];
     }
   }
+  if (n_states * stride <= 0x10000) {
+    a->trans16_.assign(a->trans_.begin(), a->trans_.end());
+    std::vector<std::uint32_t>().swap(a->trans_);
+  }
   a->start_ = renum[kStartTmp] << shift;
   a->max_match_ = n_match << shift;
   if (prefilter) a->prefilter_.build(patterns);
@@ -167,7 +171,8 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
 }
 
 std::size_t Automaton::memory_bytes() const noexcept {
-  return trans_.capacity() * sizeof(std::uint32_t) + sizeof(classes_) +
+  return trans_.capacity() * sizeof(std::uint32_t) + trans16_.capacity() * sizeof(std::uint16_t) +
+         sizeof(classes_) +
          (match_pattern_.capacity() + match_len_.capacity()) * sizeof(std::uint32_t) +
          prefilter_.memory_bytes();
 }

@@ -48,7 +48,11 @@ class Automaton {
   bool find(const unsigned char* text, std::size_t n, std::size_t pos,
             Occurrence& out) const noexcept {
     if (pos >= n || max_match_ == kDead) return false;
-    return prefilter_.active() ? search<true>(text, n, pos, out) : search<false>(text, n, pos, out);
+    if (!trans16_.empty())
+      return prefilter_.active() ? search<true>(trans16_.data(), text, n, pos, out)
+                                 : search<false>(trans16_.data(), text, n, pos, out);
+    return prefilter_.active() ? search<true>(trans_.data(), text, n, pos, out)
+                               : search<false>(trans_.data(), text, n, pos, out);
   }
 
   // Number of independent searches that scan() runs side by side on a long text.
@@ -70,13 +74,45 @@ class Automaton {
       for (std::size_t pos = 0; find(text, n, pos, occ); pos = occ.end) sink(occ, 0);
       return;
     }
-    const std::uint32_t* const trans = trans_.data();
+    if (!trans16_.empty()) {
+      run_lanes(trans16_.data(), text, lanes, sink);
+    } else {
+      run_lanes(trans_.data(), text, lanes, sink);
+    }
+  }
+
+  // Heap bytes held: transition table, byte classes, per-match-state data, prefilter.
+  std::size_t memory_bytes() const noexcept;
+
+  std::size_t state_count() const noexcept { return (trans_.size() + trans16_.size()) >> stride_shift_; }
+  std::size_t class_count() const noexcept { return class_count_; }
+  bool prefilter_active() const noexcept { return prefilter_.active(); }
+  // Whether the table is held at 16 bits an entry (every pre-multiplied id fits).
+  bool narrow_table() const noexcept { return !trans16_.empty(); }
+
+ private:
+  static constexpr std::uint32_t kDead = 0;
+
+  Automaton() = default;
+
+  // One independent search of scan(): the bytes [i, end) are left to read.
+  struct Lane {
+    std::size_t i;
+    std::size_t end;
+    std::uint32_t s;
+    std::uint32_t last;  // match state of the pending occurrence, DEAD if none
+    std::size_t last_end;
+  };
+
+  // The lanes of scan() run side by side to their ends over the table `trans`.
+  template <class Entry, class Sink>
+  void run_lanes(const Entry* const trans, const unsigned char* text, Lane* lanes, Sink& sink) const {
     const std::uint8_t* const cls = classes_.data();
     const std::uint32_t max_match = max_match_;
     // One step of one lane: the row for the byte's class is chosen off the chain, and
     // kept opaque so that the compiler cannot fold it into `s + class`.
-    auto step = [&](const unsigned char*& q, std::uint32_t& s) {
-      const std::uint32_t* row = trans + cls[*q++];
+    auto step = [&](unsigned char byte, std::uint32_t& s) {
+      const Entry* row = trans + cls[byte];
 #if defined(__GNUC__)
       asm("" : "+r"(row));
 #endif
@@ -89,29 +125,31 @@ class Automaton {
       std::size_t steps = lanes[0].end - lanes[0].i;
       for (int k = 1; k < kLanes; ++k) steps = std::min(steps, lanes[k].end - lanes[k].i);
       if (steps == 0) break;
-      // The loop makes no calls, so the lanes' states and positions stay in registers;
-      // they go back to `lanes` only when a lane needs attention.
-      const unsigned char* q0 = text + lanes[0].i;
-      const unsigned char* q1 = text + lanes[1].i;
-      const unsigned char* q2 = text + lanes[2].i;
-      const unsigned char* q3 = text + lanes[3].i;
+      // The loop makes no calls, so the lanes' states stay in registers; they go back
+      // to `lanes` only when a lane needs attention. One index, counting up to zero from
+      // below the ends of the lanes' stretches, serves all four lanes, so that the loop
+      // spends one instruction on positions and its test.
+      const auto count = static_cast<std::ptrdiff_t>(steps);
+      const unsigned char* const e0 = text + lanes[0].i + steps;
+      const unsigned char* const e1 = text + lanes[1].i + steps;
+      const unsigned char* const e2 = text + lanes[2].i + steps;
+      const unsigned char* const e3 = text + lanes[3].i + steps;
       std::uint32_t s0 = lanes[0].s, s1 = lanes[1].s, s2 = lanes[2].s, s3 = lanes[3].s;
       bool attention = false;
-      while (steps > 0) {
-        --steps;
-        step(q0, s0);
-        step(q1, s1);
-        step(q2, s2);
-        step(q3, s3);
+      std::ptrdiff_t j = -count;
+      do {
+        step(e0[j], s0);
+        step(e1[j], s1);
+        step(e2[j], s2);
+        step(e3[j], s3);
+        ++j;
         if ((s0 <= max_match) | (s1 <= max_match) | (s2 <= max_match) | (s3 <= max_match)) [[unlikely]] {
           attention = true;
           break;
         }
-      }
-      lanes[0].i = static_cast<std::size_t>(q0 - text);
-      lanes[1].i = static_cast<std::size_t>(q1 - text);
-      lanes[2].i = static_cast<std::size_t>(q2 - text);
-      lanes[3].i = static_cast<std::size_t>(q3 - text);
+      } while (j != 0);
+      const auto taken = static_cast<std::size_t>(count + j);
+      for (int k = 0; k < kLanes; ++k) lanes[k].i += taken;
       lanes[0].s = s0;
       lanes[1].s = s1;
       lanes[2].s = s2;
@@ -120,30 +158,17 @@ class Automaton {
         for (int k = 0; k < kLanes; ++k)
           if (lanes[k].s <= max_match) settle(lanes[k], k, sink);
     }
-    for (int k = 0; k < kLanes; ++k) drain(lanes[k], text, k, sink);
+    for (int k = 0; k < kLanes; ++k) drain(trans, lanes[k], text, k, sink);
   }
-
-  // Heap bytes held: transition table, byte classes, per-match-state data, prefilter.
-  std::size_t memory_bytes() const noexcept;
-
-  std::size_t state_count() const noexcept { return trans_.size() >> stride_shift_; }
-  std::size_t class_count() const noexcept { return class_count_; }
-  bool prefilter_active() const noexcept { return prefilter_.active(); }
-
- private:
-  static constexpr std::uint32_t kDead = 0;
-
-  Automaton() = default;
 
   // The search loop. State ids are pre-multiplied by the stride, so a step is one load:
   // the row for the byte's class is chosen first, off the dependency chain on `s`.
   // States are numbered DEAD, match states, START, others: one compare against
   // `special` tells whether the state needs attention. With kSkip, START counts as
   // special too: no occurrence is in progress there, so the prefilter may skip ahead.
-  template <bool kSkip>
-  bool search(const unsigned char* text, std::size_t n, std::size_t i,
+  template <bool kSkip, class Entry>
+  bool search(const Entry* const trans, const unsigned char* text, std::size_t n, std::size_t i,
               Occurrence& out) const noexcept {
-    const std::uint32_t* const trans = trans_.data();
     const std::uint8_t* const cls = classes_.data();
     const std::uint32_t special = kSkip ? start_ : max_match_;
     const std::uint32_t max_match = max_match_;
@@ -152,7 +177,7 @@ class Automaton {
     std::size_t last_end = 0;
     if constexpr (kSkip) i = prefilter_.next(text, n, i);
     while (i < n) {
-      const std::uint32_t* row = trans + cls[text[i]];
+      const Entry* row = trans + cls[text[i]];
 #if defined(__GNUC__)
       // Keeps the row address opaque, so the compiler cannot fold it into `s + class`:
       // that addition would lengthen the chain of dependent loads by a cycle a byte.
@@ -180,15 +205,6 @@ class Automaton {
 
   // Texts shorter than this are searched in one piece.
   static constexpr std::size_t kMinCut = 256;
-
-  // One independent search of scan(): the bytes [i, end) are left to read.
-  struct Lane {
-    std::size_t i;
-    std::size_t end;
-    std::uint32_t s;
-    std::uint32_t last;  // match state of the pending occurrence, DEAD if none
-    std::size_t last_end;
-  };
 
   // Cuts text[0, n) into kLanes parts at bytes that no pattern contains, near equal
   // spacing, and sets up one lane per part. Returns kLanes, or 1 when the text is short
@@ -230,11 +246,11 @@ class Automaton {
   }
 
   // Runs a lane alone to its end.
-  template <class Sink>
-  void drain(Lane& lane, const unsigned char* text, int id, Sink& sink) const {
+  template <class Entry, class Sink>
+  void drain(const Entry* trans, Lane& lane, const unsigned char* text, int id, Sink& sink) const {
     for (;;) {
       while (lane.i < lane.end) {
-        lane.s = trans_[lane.s + classes_[text[lane.i]]];
+        lane.s = trans[lane.s + classes_[text[lane.i]]];
         ++lane.i;
         if (lane.s <= max_match_) [[unlikely]] {
           settle(lane, id, sink);
@@ -249,7 +265,11 @@ class Automaton {
     }
   }
 
-  std::vector<std::uint32_t> trans_;       // [state * stride + class], pre-multiplied ids
+  // [state * stride + class], pre-multiplied ids. Exactly one of the two is filled: the
+  // 16-bit one whenever every id fits, which halves the table and so the cache lines
+  // that the search touches.
+  std::vector<std::uint32_t> trans_;
+  std::vector<std::uint16_t> trans16_;
   std::array<std::uint8_t, 256> classes_{};  // byte -> class
   std::vector<std::uint32_t> match_pattern_;  // by state index, for DEAD and match states
   std::vector<std::uint32_t> match_len_;      // length of that pattern
