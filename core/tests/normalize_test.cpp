@@ -233,7 +233,7 @@ TEST(Normalize, OnePassEqualsReferenceOnLongMostlyAsciiText) {
     const std::string long_text = reference::ascii_heavy_text(rng, 1000 + rng() % 6000, foreign_every);
     for (std::size_t shift = 0; shift < 16; shift += (round % 4 == 0 ? 1 : 5)) {
       const std::string src = long_text.substr(shift);
-      for (NormalizationLevel level : {kBasic, kAggressive}) {
+      for (NormalizationLevel level : kLevels) {
         const NormalizedText fast = normalize(src, level);
         const NormalizedText naive = reference::normalize(src, level);
         ASSERT_EQ(fast.text, naive.text) << "round " << round << " shift " << shift << " level " << int(level);

@@ -11,7 +11,6 @@
 #include <array>
 #include <bitset>
 #include <cstring>
-#include <iterator>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -121,17 +120,6 @@ inline char* put_utf8(char32_t c, char* p) noexcept {
   return p + 4;
 }
 
-// The index of the first byte >= 0x80 at or after i, or s.size().
-std::size_t skip_ascii(std::string_view s, std::size_t i) noexcept {
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t w;
-    std::memcpy(&w, s.data() + i, 8);
-    if (w & 0x8080808080808080ull) break;
-  }
-  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
-  return i;
-}
-
 // The lead bytes of the characters whose NFKC form is longer than they are, in bytes
 // or in characters. Common scripts (accented Latin, Cyrillic, most of Greek) have none.
 const std::array<bool, 256> kLeadOfGrower = [] {
@@ -184,33 +172,6 @@ constexpr std::size_t kStagingEntries = 512;
 constexpr std::size_t kDirectMin = 64;
 constexpr std::size_t kDirectSpan = 4096;
 
-// The entries (k, k + 1) for k = i, i + 1, ..., as a random-access iterator, so that
-// vector::insert makes them in place.
-struct IdentityEntries {
-  using iterator_category = std::random_access_iterator_tag;
-  using value_type = SourceRange;
-  using difference_type = std::ptrdiff_t;
-  using pointer = const SourceRange*;
-  using reference = SourceRange;
-
-  std::size_t k;
-
-  SourceRange operator*() const noexcept { return {k, k + 1}; }
-  SourceRange operator[](difference_type d) const noexcept { return *(*this + d); }
-  IdentityEntries& operator++() noexcept { ++k; return *this; }
-  IdentityEntries operator++(int) noexcept { return {k++}; }
-  IdentityEntries& operator--() noexcept { --k; return *this; }
-  IdentityEntries operator--(int) noexcept { return {k--}; }
-  IdentityEntries& operator+=(difference_type d) noexcept { k += static_cast<std::size_t>(d); return *this; }
-  IdentityEntries& operator-=(difference_type d) noexcept { k -= static_cast<std::size_t>(d); return *this; }
-  friend IdentityEntries operator+(IdentityEntries a, difference_type d) noexcept { return a += d; }
-  friend IdentityEntries operator+(difference_type d, IdentityEntries a) noexcept { return a += d; }
-  friend IdentityEntries operator-(IdentityEntries a, difference_type d) noexcept { return a -= d; }
-  friend difference_type operator-(IdentityEntries a, IdentityEntries b) noexcept {
-    return static_cast<difference_type>(a.k - b.k);
-  }
-  friend auto operator<=>(IdentityEntries a, IdentityEntries b) noexcept = default;
-};
 
 #if defined(__SSE2__)
 // For 16 ASCII bytes: the bytes that casefold and leetspeak make of them.

@@ -15,6 +15,13 @@ void source_copy_into(std::string_view text, NormalizedText& out) {
   out.offsets.clear();
   out.offsets.reserve(text.size());
   for (std::size_t i = 0; i < text.size();) {
+    // A long run of ASCII bytes, one character each, has its entries made in one go.
+    const std::size_t ascii_end = skip_ascii(text, i);
+    if (ascii_end - i >= 16) {
+      out.offsets.insert(out.offsets.end(), IdentityEntries{i}, IdentityEntries{ascii_end});
+      i = ascii_end;
+      continue;
+    }
     const std::size_t len = utf8::char_len(text, i);
     out.offsets.push_back({i, i + len});
     i += len;

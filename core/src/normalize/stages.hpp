@@ -7,7 +7,10 @@
 // same rules as the stages.
 #pragma once
 
+#include <compare>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "tarnwhisk/normalize.hpp"
@@ -64,6 +67,45 @@ inline constexpr bool is_letter(char32_t c) noexcept {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 }  // namespace separators
+
+// The entries (k, k + 1) for k = i, i + 1, ..., as a random-access iterator, so that
+// vector::insert makes the entries of a run of one-byte characters in place.
+struct IdentityEntries {
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = SourceRange;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const SourceRange*;
+  using reference = SourceRange;
+
+  std::size_t k;
+
+  SourceRange operator*() const noexcept { return {k, k + 1}; }
+  SourceRange operator[](difference_type d) const noexcept { return *(*this + d); }
+  IdentityEntries& operator++() noexcept { ++k; return *this; }
+  IdentityEntries operator++(int) noexcept { return {k++}; }
+  IdentityEntries& operator--() noexcept { --k; return *this; }
+  IdentityEntries operator--(int) noexcept { return {k--}; }
+  IdentityEntries& operator+=(difference_type d) noexcept { k += static_cast<std::size_t>(d); return *this; }
+  IdentityEntries& operator-=(difference_type d) noexcept { k -= static_cast<std::size_t>(d); return *this; }
+  friend IdentityEntries operator+(IdentityEntries a, difference_type d) noexcept { return a += d; }
+  friend IdentityEntries operator+(difference_type d, IdentityEntries a) noexcept { return a += d; }
+  friend IdentityEntries operator-(IdentityEntries a, difference_type d) noexcept { return a -= d; }
+  friend difference_type operator-(IdentityEntries a, IdentityEntries b) noexcept {
+    return static_cast<difference_type>(a.k - b.k);
+  }
+  friend auto operator<=>(IdentityEntries a, IdentityEntries b) noexcept = default;
+};
+
+// The index of the first byte >= 0x80 at or after i, or s.size().
+inline std::size_t skip_ascii(std::string_view s, std::size_t i) noexcept {
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, s.data() + i, 8);
+    if (w & 0x8080808080808080ull) break;
+  }
+  while (i < s.size() && static_cast<unsigned char>(s[i]) < 0x80) ++i;
+  return i;
+}
 
 // The level-None text: a copy of `text` with one entry per source character.
 NormalizedText source_copy(std::string_view text);
