@@ -454,12 +454,17 @@ class Writer {
     if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < 16) flush();
     alignas(16) char bytes[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(bytes), f);
+    alignas(16) static constexpr std::uint64_t kSteps[16][2] = {
+        {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8},
+        {8, 9}, {9, 10}, {10, 11}, {11, 12}, {12, 13}, {13, 14}, {14, 15}, {15, 16}};
+    const __m128i base = _mm_set1_epi64x(static_cast<long long>(i));
     char* t = t_;
     SourceRange* o = o_;
     for (unsigned m = keep; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(__builtin_ctz(m));
       *t++ = bytes[k];
-      *o++ = {i + k, i + k + 1};
+      const __m128i step = _mm_load_si128(reinterpret_cast<const __m128i*>(kSteps[k]));
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(o++), _mm_add_epi64(base, step));
     }
     t_ = t;
     o_ = o;
