@@ -27,17 +27,29 @@ str's own storage), so no encoding term is added; msg.encode() is shown for scal
 The share reported is outside / total. Targets: find and contains_profanity at most
 1 us per call; share outside the core at most 30%.
 
-    python3 bench/python_bench.py [--number 20000] [--repeat 31]
+Then one long document (--doc-mb, default 10; 0 skips it), the comparison's seeded
+prose with about one word in 250 profane: find and contains_profanity on it as generated
+(a few disguises make it non-ASCII, so the binding encodes it to UTF-8) and on its
+ASCII-only form (whose storage the binding reads in place), each beside doc.encode() and,
+when pyahocorasick is installed, the comparison's afternoon-made Aho-Corasick find, timed
+in turn in the same run (median of --doc-repeat). Target: find at least 500 MB/s.
+
+    python3 bench/python_bench.py [--number 20000] [--repeat 31] [--doc-mb 10] [--doc-repeat 7]
 """
 
 from __future__ import annotations
 
 import argparse
+import gc
 import statistics
 import sys
+import time
 import timeit
+from pathlib import Path
 
 import tarnwhisk
+
+HERE = Path(__file__).resolve().parent
 
 HIT = "hey guys, just got back from the game and honestly that was damn impressive, see you all tmrw ok"
 CLEAN = "hey guys, just got back from the game and honestly that was very impressive, see you all tmrw ok"
@@ -53,10 +65,52 @@ def per_call(stmts: dict, namespace: dict, number: int, repeat: int) -> dict:
     return {name: statistics.median(values) for name, values in samples.items()}
 
 
+def document_rates(f, doc_mb: float, repeat: int) -> None:
+    """MB/s of find and contains_profanity on one long document, beside baselines timed
+    in turn within the same repetitions."""
+    sys.path.insert(0, str(HERE))
+    import messages as M  # noqa: E402 - the comparison's seeded generator
+
+    doc = M.document(int(doc_mb * 1024 * 1024), seed=M.DEFAULT_SEED + 2, words=M.innocent_words())
+    plain = doc.encode("ascii", "ignore").decode("ascii")
+    calls = {
+        "find(doc)": (f.find, doc),
+        "contains_profanity(doc)": (f.contains_profanity, doc),
+        "doc.encode()": (str.encode, doc),
+        "find(ascii doc)": (f.find, plain),
+        "ascii doc.encode()": (str.encode, plain),
+    }
+    try:
+        import compare  # noqa: E402
+        aho = compare.AhoBaseline(M.SWEAR_WORDS)
+        calls["DIY pyahocorasick find(doc)"] = (aho.find, doc)
+    except ImportError as e:
+        print(f"note: no pyahocorasick baseline ({e})", file=sys.stderr)
+    samples: dict = {name: [] for name in calls}
+    for _ in range(repeat):
+        for name, (fn, text) in calls.items():
+            gc.collect()
+            gc.disable()
+            t0 = time.perf_counter()
+            fn(text)
+            samples[name].append(time.perf_counter() - t0)
+            gc.enable()
+    mb = {name: len(text.encode("utf-8")) / (1024 * 1024) for name, (_, text) in calls.items()}
+    print()
+    print(f"document of {mb['find(doc)']:.1f} MB ({sum(ord(c) > 127 for c in doc):,} non-ASCII "
+          f"characters), median of {repeat}")
+    print(f"{'call':36} {'ms':>9} {'MB/s':>9}")
+    for name, values in samples.items():
+        t = statistics.median(values)
+        print(f"{name:36} {t * 1e3:9.1f} {mb[name] / t:9.0f}")
+
+
 def main() -> int:
     p = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     p.add_argument("--number", type=int, default=20000, help="calls per repetition")
     p.add_argument("--repeat", type=int, default=31, help="repetitions (the median is reported)")
+    p.add_argument("--doc-mb", type=float, default=10, help="document size in MB (0: skip)")
+    p.add_argument("--doc-repeat", type=int, default=7, help="document repetitions")
     args = p.parse_args()
 
     msg = HIT + "." * (100 - len(HIT))
@@ -108,6 +162,8 @@ def main() -> int:
             share = outside / total
             print(f"{name + ' (' + label + ')':32} {total * 1e9:9.1f} {outside * 1e9:11.1f} "
                   f"{share:7.1%} {target:>8}")
+    if args.doc_mb > 0:
+        document_rates(f, args.doc_mb, args.doc_repeat)
     return 0
 
 
