@@ -270,6 +270,24 @@ TEST(Normalize, OnePassEqualsReferenceAtBlockEdges) {
   }
 }
 
+TEST(Normalize, OnePassEqualsReferenceOnEveryCharacter) {
+  // Each character thrice between a letter and a separator: its own rules, collapse of
+  // what they make, and the separator rule after it. Every character of the BMP, and
+  // every seventh beyond it.
+  for (char32_t c = 1; c <= 0x10FFFF; c += (c < 0x10000 ? 1 : 7)) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;
+    std::string src = "a";
+    for (int k = 0; k < 3; ++k) utf8::encode(c, src);
+    src += ".b";
+    for (NormalizationLevel level : {kBasic, kAggressive}) {
+      const NormalizedText fast = normalize(src, level);
+      const NormalizedText naive = reference::normalize(src, level);
+      ASSERT_EQ(fast.text, naive.text) << "U+" << std::hex << static_cast<unsigned>(c);
+      ASSERT_EQ(fast.offsets, naive.offsets) << "U+" << std::hex << static_cast<unsigned>(c);
+    }
+  }
+}
+
 // Whether NFKC makes any character of `src` longer, in bytes or characters, than the
 // source character, or `src` has a stray byte (written as three).
 bool has_growing_character(const std::string& src) {

@@ -90,13 +90,24 @@ inline char32_t fold(char32_t c) noexcept {
   return h < 0x80 ? static_cast<char32_t>(kAsciiFold[h]) : h;
 }
 
-// For the characters of two UTF-8 bytes (U+0080 to U+07FF: Latin, Greek, Cyrillic,
-// Hebrew, Arabic), what the per-character stages make of them when that is one
-// character, or 0 when strip_bidi removes them or nfkc replaces them.
-const std::array<char16_t, 0x800> kTwoByte = [] {
-  std::array<char16_t, 0x800> t{};
-  for (char32_t c = 0x80; c < 0x800; ++c)
-    t[c] = kBmp.removed[c] || kBmp.has_form[c] ? 0 : static_cast<char16_t>(fold(c));
+// For every character of the Basic Multilingual Plane, what strip_bidi, nfkc,
+// casefold, homoglyph and leetspeak make of it when that is one character of the plane,
+// or 0 when strip_bidi removes it or its NFKC form is longer or lies beyond the plane.
+// One load for almost every character of almost every script.
+const std::array<char16_t, 0x10000> kBmpResult = [] {
+  std::array<char16_t, 0x10000> t{};
+  for (char32_t c = 0x80; c < 0x10000; ++c) {
+    if (c >= 0xD800 && c <= 0xDFFF) continue;  // not characters; never decoded
+    if (kBmp.removed[c]) continue;
+    char32_t to = c;
+    if (kBmp.has_form[c]) {
+      const nfkc::Form f = nfkc::form(c);
+      if (f.len != 1) continue;
+      to = f.chars[0];
+    }
+    to = fold(to);
+    if (to < 0x10000) t[c] = static_cast<char16_t>(to);
+  }
   return t;
 }();
 
@@ -552,18 +563,15 @@ void run(std::string_view s, NormalizedText& out) {
       i = w.push_ascii(i, n);
       continue;
     }
-    if (b >= 0xC2 && b <= 0xDF && i + 1 < n && (static_cast<unsigned char>(s[i + 1]) & 0xC0) == 0x80) {
-      const char32_t to = kTwoByte[(b & 0x1F) << 6 | (static_cast<unsigned char>(s[i + 1]) & 0x3F)];
-      if (to != 0) {
-        w.room(1);
-        w.push(to, {i, i + 2});
-        i += 2;
-        continue;
-      }
-    }
     const std::size_t len = utf8::char_len(s, i);
     const char32_t c = utf8::decode(s, i, len);  // U+FFFD for a stray byte
     const SourceRange e{i, i + len};
+    if (len != 1 && c < 0x10000 && kBmpResult[c] != 0) {
+      w.room(1);
+      w.push(kBmpResult[c], e);
+      i += len;
+      continue;
+    }
     w.room(kMaxFormLen);
     if (len == 1) w.grows_at(i);  // a stray byte becomes U+FFFD, three bytes
     if (!touched(c)) {
