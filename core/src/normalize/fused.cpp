@@ -218,6 +218,27 @@ inline unsigned separators16(__m128i f) noexcept {
                    _mm_or_si128(_mm_or_si128(eq('\\'), eq('_')), eq('|'))));
   return static_cast<unsigned>(_mm_movemask_epi8(s));
 }
+
+// The bits of the runs of set bits of `runs` whose first bit follows a set bit of
+// `before` (for bit 0: if `carry_in`). Adding a run's first bit to the run carries
+// through it and clears it.
+inline unsigned runs_after(unsigned runs, unsigned before, bool carry_in) noexcept {
+  const unsigned starts = runs & ~(runs << 1);
+  const unsigned marked = starts & ((before << 1) | (carry_in ? 1u : 0u));
+  return runs & ~(runs + marked);
+}
+
+// The 16 low bits of x in reverse order.
+inline unsigned reverse16(unsigned x) noexcept {
+  static constexpr auto kReversed = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned b = 0; b < 256; ++b)
+      for (unsigned k = 0; k < 8; ++k)
+        if (b & (1u << k)) t[b] |= static_cast<std::uint8_t>(0x80u >> k);
+    return t;
+  }();
+  return static_cast<unsigned>(kReversed[x & 0xFF]) << 8 | kReversed[(x >> 8) & 0xFF];
+}
 #endif
 
 // Receives the characters that leave leetspeak and writes what collapse and (if
@@ -363,8 +384,8 @@ class Writer {
 
 #if defined(__SSE2__)
   // Whole blocks of 16 ASCII bytes from src[i, n) in which collapse has nothing to do
-  // (no byte is the third of a run) and, if kAggressive, every byte is a letter or a
-  // separator. Returns where it stopped: at the first block that is none of these.
+  // (no byte is the third of a run). Returns where it stopped: at the first block that
+  // is not one of these.
   // (Stores of vectors may alias anything, so the loop keeps its state in locals.)
   std::size_t push_blocks(std::size_t i, std::size_t n) {
     const char* const src = src_.data();
@@ -387,10 +408,8 @@ class Writer {
       const __m128i back2 = _mm_or_si128(_mm_slli_si128(f, 2), _mm_srli_si128(prev, 14));
       if (_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(f, back1), _mm_cmpeq_epi8(f, back2))) != 0) break;
       if constexpr (kAggressive) {
-        const unsigned letters = letters16(f);
-        if ((letters | separators16(f)) != 0xFFFF) break;
         t_ = t, o_ = o;
-        block_aggressive(f, i, letters);
+        block_aggressive(f, i, letters16(f), separators16(f));
         t = t_, o = o_;
       } else {
         // Basic writes the blocks only when it has found where they end (below).
@@ -441,27 +460,40 @@ class Writer {
     }
   }
 
-  // A block of letters and separators at source byte i (bit k of `letters` set for a
-  // letter at i + k): writes the letters and the separators that do not stand between
-  // two letters, and takes back written separators that now do.
-  void block_aggressive(__m128i f, std::size_t i, unsigned letters) {
+  // A block at source byte i, with bit k of `letters` and `seps` set for a letter or a
+  // separator at i + k: writes every byte but the separators that stand between two
+  // letters, and takes back written separators that now do.
+  void block_aggressive(__m128i f, std::size_t i, unsigned letters, unsigned seps) {
     const bool after_letter = last_is_letter_ || pending_ != 0;
+    const unsigned others = ~seps & 0xFFFF;  // letters and characters of neither class
     unsigned keep;
-    if (letters == 0) {  // separators only: the run goes on
+    if (others == 0) {  // separators only: the run goes on
       if (after_letter) pending_ += 16;
       keep = 0xFFFF;
-      in_separators_ = true;
-      last_is_letter_ = false;
-    } else {
+    } else if ((letters | seps) == 0xFFFF) {
+      // Letters and separators only, as in most prose: every run of separators between
+      // the first and the last letter goes, and one before the first if it continues a
+      // run that follows a letter.
       const unsigned first = static_cast<unsigned>(__builtin_ctz(letters));
       const unsigned last = 31u - static_cast<unsigned>(__builtin_clz(letters));
-      const unsigned trailing = 0xFFFFu & ~((2u << last) - 1);
-      keep = letters | trailing | (after_letter ? 0 : (1u << first) - 1);
+      keep = letters | (0xFFFFu & ~((2u << last) - 1)) | (after_letter ? 0 : (1u << first) - 1);
       if (pending_ != 0) take_back_separators();
       pending_ = 15 - last;
-      in_separators_ = last != 15;
-      last_is_letter_ = last == 15;
+    } else {
+      // Separators in runs that follow a letter (the first run may continue one written
+      // before the block), and in runs that a letter in the block follows.
+      const unsigned follow = runs_after(seps, letters, after_letter);
+      const unsigned precede = reverse16(runs_after(reverse16(seps), reverse16(letters), false));
+      keep = 0xFFFF & ~(follow & precede);
+      // The written separators stand between two letters if the block's first
+      // character that is not a separator is a letter.
+      if (pending_ != 0 && (letters & others & (0u - others)) != 0) take_back_separators();
+      // A run of separators that reaches the block's end waits for what follows it.
+      const unsigned trailing = static_cast<unsigned>(__builtin_clz(others)) - 16;
+      pending_ = (follow & 0x8000) ? trailing : 0;
     }
+    in_separators_ = (seps & 0x8000) != 0;
+    last_is_letter_ = (letters & 0x8000) != 0;
     if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < 16) flush();
     alignas(16) char bytes[16];
     _mm_store_si128(reinterpret_cast<__m128i*>(bytes), f);
