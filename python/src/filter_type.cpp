@@ -76,7 +76,7 @@ bool text_argument(const Signature& sig, PyObject* self, PyObject* const* args, 
   if (!bind_arguments(sig, args, nargs, kwnames, &text)) return false;
   PyTypeObject* type = filter_type();
   if (!type) return false;
-  if (!PyType_IsSubtype(Py_TYPE(self), type)) {
+  if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
     raise_cannot_convert(self, "Tarnwhisk");
     return false;
   }

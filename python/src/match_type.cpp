@@ -38,13 +38,9 @@ PyObject* match_new(PyTypeObject* type, PyObject*, PyObject*) {
   return nullptr;
 }
 
-// The type's allocation slots, looked up once: the type lives as long as the process.
-allocfunc g_alloc = nullptr;
-freefunc g_free = nullptr;
-
 void match_dealloc(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
-  g_free(self);
+  PyObject_Free(self);  // made by PyObject_Malloc in new_match
   // Instances of heap types hold a reference to their type.
   Py_DecRef(reinterpret_cast<PyObject*>(type));
 }
@@ -102,20 +98,20 @@ PyType_Spec kSpec = {"builtins.Match", sizeof(MatchObject), 0, Py_TPFLAGS_DEFAUL
 
 PyTypeObject* match_type() {
   static PyObject* type = nullptr;
-  if (!type) {
-    type = PyType_FromSpec(&kSpec);
-    if (!type) return nullptr;
-    g_alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
-    g_free = reinterpret_cast<freefunc>(PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_free));
-  }
+  if (!type) type = PyType_FromSpec(&kSpec);
   return reinterpret_cast<PyTypeObject*>(type);
 }
 
 PyObject* new_match(const Match& hit) {
   PyTypeObject* type = match_type();
   if (!type) return nullptr;
-  PyObject* self = g_alloc(type, 0);
-  if (!self) return nullptr;
+  // The type has no garbage-collector support and no variable part, so the object is
+  // plain memory from the object allocator, initialised without the zero-fill of the
+  // generic allocation slot (the fields are all written below). PyObject_Init takes the
+  // reference to the type that match_dealloc gives back.
+  PyObject* self = static_cast<PyObject*>(PyObject_Malloc(sizeof(MatchObject)));
+  if (!self) return PyErr_NoMemory();
+  PyObject_Init(self, type);
   new (reinterpret_cast<MatchObject*>(self)->storage) MatchFields{
       hit.word_id, hit.start, hit.end, hit.normalized_start, hit.normalized_end, hit.category, hit.severity};
   return self;
