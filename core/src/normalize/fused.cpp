@@ -4,9 +4,14 @@
 // streaming state. normalize_by_stages() is the definition; tests hold the two equal.
 //
 // Most text is ASCII prose, where every byte becomes one character with the identity
-// entry (i, i + 1). Such text is taken 16 bytes at a time where the machine allows,
-// and output goes first to a small buffer that stays in the first-level cache and is
-// appended to the result in bulk, so that no byte of the result is written twice.
+// entry (i, i + 1), and the 16 bytes of each entry are most of what is written. So:
+// ASCII is taken 16 bytes at a time where the machine allows (blocks that collapse
+// leaves alone; at level Basic long stretches of them go straight into the result);
+// everything else goes first to small buffers that stay in the first-level cache and
+// are appended to the result in bulk, so that the result is never zero-filled before
+// it is written; characters of the BMP are looked up in one table of what the
+// per-character stages make of them; and the result is sized by one byte and one entry
+// per source byte until a character that grows (rare) calls for its exact bound.
 #include <algorithm>
 #include <array>
 #include <bitset>
