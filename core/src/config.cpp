@@ -7,6 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
+#include "normalize/stages.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
@@ -114,11 +115,20 @@ std::vector<WordEntry> merged_entries(const std::vector<Language>& languages, bo
   return entries;
 }
 
+// Bytes that occur in some pattern: no occurrence can contain any other byte.
+std::array<bool, 256> pattern_bytes(const std::vector<WordEntry>& entries) {
+  std::array<bool, 256> used{};
+  for (const WordEntry& entry : entries) {
+    for (unsigned char b : normalize(entry.word, NormalizationLevel::Basic).text) used[b] = true;
+  }
+  return used;
+}
+
 // Bytes after which a long text can be cut into pieces that are normalised and scanned
 // on their own with the same result as the whole: an ASCII byte that no stage of `level`
 // changes, removes or reads as a letter (so no run, separator rule or boundary test
 // reaches across it) and that no pattern contains (so no occurrence crosses it).
-std::array<bool, 256> cut_bytes(const std::vector<WordEntry>& entries, NormalizationLevel level) {
+std::array<bool, 256> cut_bytes(const std::array<bool, 256>& in_patterns, NormalizationLevel level) {
   std::array<bool, 256> cut{};
   for (int b = 0; b < 0x80; ++b) {
     const char c = static_cast<char>(b);
@@ -126,12 +136,27 @@ std::array<bool, 256> cut_bytes(const std::vector<WordEntry>& entries, Normaliza
                            (c >= '0' && c <= '9') || c == '_';
     const bool leet = c == '!' || c == '$' || c == '@';
     const bool separator = std::string_view("\t *,-./:;\\_|").find(c) != std::string_view::npos;
-    cut[b] = !word_byte && !leet && !(separator && level == NormalizationLevel::Aggressive);
-  }
-  for (const WordEntry& entry : entries) {
-    for (unsigned char b : normalize(entry.word, NormalizationLevel::Basic).text) cut[b] = false;
+    cut[b] = !word_byte && !leet && !(separator && level == NormalizationLevel::Aggressive) &&
+             !in_patterns[b];
   }
   return cut;
+}
+
+// What the stages that look at one character at a time make of `c`: nothing, or
+// characters of which the first and the last are given.
+struct Ends {
+  bool removed;
+  char32_t first;
+  char32_t last;
+};
+
+Ends ends_of(char32_t c, NormalizationLevel level) noexcept {
+  if (level == NormalizationLevel::None) return {false, c, c};
+  if (strip_bidi::removes(c)) return {true, 0, 0};
+  auto fold = [](char32_t x) { return leetspeak::fold(homoglyph::fold(casefold::fold(x))); };
+  const nfkc::Form form = nfkc::form(c);
+  if (form.len == 0) return {false, fold(c), fold(c)};
+  return {false, fold(form.chars[0]), fold(form.chars[form.len - 1])};
 }
 
 }  // namespace
@@ -145,7 +170,7 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
                                                   config.removed_words_);
   if (entries.empty()) return Error::no_words();
   const NormalizationLevel level = config.normalization_.value_or(NormalizationLevel::Basic);
-  const std::array<bool, 256> cut_after = cut_bytes(entries, level);
+  const std::array<bool, 256> in_patterns = pattern_bytes(entries);
 
   Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_);
   if (!matcher) return matcher.error();
@@ -156,7 +181,8 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
   filter.match_mode_ = config.match_mode_.value_or(MatchMode::WordBoundary);
   filter.normalization_ = level;
   filter.piece_bytes_ = config.piece_bytes_;
-  filter.cut_after_ = cut_after;
+  filter.cut_after_ = cut_bytes(in_patterns, level);
+  for (int b = 0xC2; b < 0x100; ++b) filter.cut_before_lead_[b] = !in_patterns[b];
   filter.scorer_threshold_ = config.scorer_threshold_.value_or(0.5f);
   filter.scorer_ = std::move(config.scorer_);
   return filter;
@@ -169,12 +195,34 @@ Tarnwhisk& Tarnwhisk::operator=(Tarnwhisk&&) noexcept = default;
 Tarnwhisk::~Tarnwhisk() = default;
 
 std::size_t Tarnwhisk::next_cut(std::string_view text, std::size_t from) const noexcept {
-  // Cut after the last byte of a run of a cut byte, before an ASCII byte: the run stays
-  // whole in one piece and nothing that a stage removes or expands stands at the cut.
   for (std::size_t i = std::max<std::size_t>(from, 1); i < text.size(); ++i) {
     const auto prev = static_cast<unsigned char>(text[i - 1]);
     const auto next = static_cast<unsigned char>(text[i]);
-    if (cut_after_[prev] && next < 0x80 && next != prev) return i;
+    // After the last byte of a run of a cut byte, before an ASCII byte: the run stays
+    // whole in one piece and nothing that a stage removes or expands stands at the cut.
+    if (next < 0x80) {
+      if (cut_after_[prev] && next != prev) return i;
+      continue;
+    }
+    // Before a character whose normal form starts with a character that no pattern
+    // can contain (so no occurrence reaches across and the boundary test sees a
+    // non-word byte either way), after one whose normal form ends differently (so no run
+    // is split) and with neither removed. This is what keeps a text without any ASCII,
+    // however long, in pieces too.
+    if (!cut_before_lead_[next]) continue;
+    const std::size_t len = utf8::char_len(text, i);
+    if (len == 1) continue;
+    std::size_t start = i - 1;
+    while (start > 0 && i - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
+    const std::size_t prev_len = utf8::char_len(text, start);
+    if (start + prev_len != i) continue;  // ill-formed bytes before the cut
+    const Ends after = ends_of(utf8::decode(text, i, len), normalization_);
+    const Ends before = ends_of(utf8::decode(text, start, prev_len), normalization_);
+    if (after.removed || before.removed || before.last == after.first) continue;
+    if (after.first < 0x80) continue;
+    std::string first;
+    utf8::encode(after.first, first);
+    if (cut_before_lead_[static_cast<unsigned char>(first[0])]) return i;
   }
   return text.size();
 }

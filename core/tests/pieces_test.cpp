@@ -17,7 +17,12 @@ const std::vector<std::string> kAlphabet = {
     "a", "b", "d", "A", " ", ".", ",", "\n", "\n", "?", "?", "'", "\"", "(", "1", "4",
     "!", "$", "_", "-", "*", "\xE2\x80\x8B" /* zero width space */,
     "\xE2\x80\xA6" /* ellipsis: three full stops */, "\xEF\xBC\x9F" /* full-width ? */,
-    "\xC3\xA0" /* a grave */, "\xD0\xB0" /* Cyrillic a */, "\xE2\x82", "\xFF"};
+    "\xC3\xA0" /* a grave */, "\xD0\xB0" /* Cyrillic a */, "\xE2\x82", "\xFF",
+    // Text without ASCII is cut between characters too: expansions, look-alikes, letters
+    // that a pattern contains and ones that none does.
+    "\xEF\xB7\xBA" /* U+FDFA, eighteen characters */, "\xEF\xB7\xBA", "\xE6\x97\xA5" /* 日 */,
+    "\xE6\x97\xA5", "\xE6\x9C\xAC" /* 本 */, "\xD8\xB5" /* sad */, "\xD9\x85" /* meem */,
+    "\xEF\xBD\x81" /* full-width a */, "\xF0\x9F\x98\x80" /* emoji */, "\xE2\x80\x8B"};
 
 std::string random_text(std::mt19937& rng, std::size_t chars) {
   std::uniform_int_distribution<std::size_t> pick(0, kAlphabet.size() - 1);
@@ -28,7 +33,8 @@ std::string random_text(std::mt19937& rng, std::size_t chars) {
 
 std::vector<WordEntry> random_words(std::mt19937& rng) {
   static const std::vector<std::string> kWords = {"bad", "ad", "b a d", "a.d", "dab", "a?b", "bb",
-                                                  "d'a", "a\nb", "(a"};
+                                                  "d'a", "a\nb", "(a",
+                                                  "\xE6\x97\xA5\xE6\x9C\xAC", "a\xD9\x85", "\xD8\xB5"};
   std::vector<WordEntry> out;
   for (const std::string& w : kWords) {
     if (rng() % 3 == 0) out.push_back({w, Category::Strong, 2, rng() % 2 == 0});

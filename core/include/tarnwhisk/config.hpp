@@ -148,6 +148,8 @@ class Tarnwhisk {
   std::size_t piece_bytes_ = 0;
   // Bytes after whose last repetition a text may be cut (see next_cut).
   std::array<bool, 256> cut_after_{};
+  // Lead bytes that no pattern contains (see next_cut).
+  std::array<bool, 256> cut_before_lead_{};
 };
 
 }  // namespace tarnwhisk
