@@ -3,6 +3,8 @@
 #include "tarnwhisk/normalize.hpp"
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "normalize/stages.hpp"
@@ -14,17 +16,32 @@ void source_copy_into(std::string_view text, NormalizedText& out) {
   out.text.assign(text);
   out.offsets.clear();
   out.offsets.reserve(text.size());
+  // Taken in chunks of 256 bytes, so that the choice between the two loops is made
+  // rarely and the same way many times over: a stretch of chunks that are all ASCII
+  // (one character a byte) has its entries made in one go.
+  constexpr std::size_t kChunk = 256;
+  const auto ascii_chunk = [&](std::size_t i) {
+    std::uint64_t any = 0;
+    for (std::size_t k = 0; k < kChunk; k += 8) {
+      std::uint64_t w;
+      std::memcpy(&w, text.data() + i + k, 8);
+      any |= w;
+    }
+    return (any & 0x8080808080808080ull) == 0;
+  };
   for (std::size_t i = 0; i < text.size();) {
-    // A long run of ASCII bytes, one character each, has its entries made in one go.
-    const std::size_t ascii_end = skip_ascii(text, i);
-    if (ascii_end - i >= 16) {
-      out.offsets.insert(out.offsets.end(), IdentityEntries{i}, IdentityEntries{ascii_end});
-      i = ascii_end;
+    std::size_t j = i;
+    while (j + kChunk <= text.size() && ascii_chunk(j)) j += kChunk;
+    if (j != i) {
+      out.offsets.insert(out.offsets.end(), IdentityEntries{i}, IdentityEntries{j});
+      i = j;
       continue;
     }
-    const std::size_t len = utf8::char_len(text, i);
-    out.offsets.push_back({i, i + len});
-    i += len;
+    for (const std::size_t stop = std::min(text.size(), i + kChunk); i < stop;) {
+      const std::size_t len = utf8::char_len(text, i);
+      out.offsets.push_back({i, i + len});
+      i += len;
+    }
   }
 }
 
