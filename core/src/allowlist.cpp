@@ -28,26 +28,6 @@
 
 namespace tarnwhisk {
 
-namespace {
-
-bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
-
-// Whether `p` (at most text.size()) is a position where the UTF-8 walk from byte 0 starts
-// a character (or the end of the text). Every byte that is not a continuation byte starts
-// a character; a continuation byte does unless the well-formed sequence of the nearest
-// preceding non-continuation byte (at most three back) reaches over it.
-bool is_char_boundary(std::string_view text, std::size_t p) noexcept {
-  if (p == 0 || p >= text.size()) return true;
-  if (!is_continuation(static_cast<unsigned char>(text[p]))) return true;
-  for (std::size_t k = 1; k <= 3 && k <= p; ++k) {
-    const std::size_t r = p - k;
-    if (!is_continuation(static_cast<unsigned char>(text[r]))) return utf8::char_len(text, r) <= k;
-  }
-  return true;
-}
-
-}  // namespace
-
 // The automaton over the distinct non-empty terms. States are numbered in breadth-first
 // order with 0 the root. When the full transition table would be large, only the trie and
 // the failure links are kept and transitions are followed through the links at scan time
@@ -287,7 +267,7 @@ std::vector<Match> Allowlist::filter(std::string_view text, std::vector<Match> h
       // within four bytes.
       const std::size_t last = std::min({hit.end, text.size() + 1, hit.start + 5});
       for (std::size_t p = hit.start + 1; p < last; ++p)
-        if (is_char_boundary(text, p)) return true;
+        if (utf8::is_char_boundary(text, p)) return true;
     }
     return false;
   };

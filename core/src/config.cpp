@@ -213,9 +213,8 @@ std::size_t Tarnwhisk::next_cut(std::string_view text, std::size_t from) const n
     const std::size_t len = utf8::char_len(text, i);
     if (len == 1) continue;
     std::size_t start = i - 1;
-    while (start > 0 && i - start < 4 && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) --start;
-    const std::size_t prev_len = utf8::char_len(text, start);
-    if (start + prev_len != i) continue;  // ill-formed bytes before the cut
+    while (!utf8::is_char_boundary(text, start)) --start;
+    const std::size_t prev_len = i - start;
     const Ends after = ends_of(utf8::decode(text, i, len), normalization_);
     const Ends before = ends_of(utf8::decode(text, start, prev_len), normalization_);
     if (after.removed || before.removed || before.last == after.first) continue;

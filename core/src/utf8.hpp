@@ -84,6 +84,22 @@ inline void encode(char32_t c, std::string& out) {
   }
 }
 
+inline constexpr bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
+
+// Whether `p` (at most s.size()) is a position where the walk by char_len from byte 0
+// starts a character, or the end of the text. Every byte that is not a continuation byte
+// starts one; a continuation byte does unless the well-formed sequence of the nearest
+// preceding non-continuation byte (at most three back) reaches over it.
+inline bool is_char_boundary(std::string_view s, std::size_t p) noexcept {
+  if (p == 0 || p >= s.size()) return true;
+  if (!is_continuation(static_cast<unsigned char>(s[p]))) return true;
+  for (std::size_t k = 1; k <= 3 && k <= p; ++k) {
+    const std::size_t r = p - k;
+    if (!is_continuation(static_cast<unsigned char>(s[r]))) return char_len(s, r) <= k;
+  }
+  return true;
+}
+
 // Number of characters in `s`, counted as char_len walks it.
 inline std::size_t count_chars(std::string_view s) noexcept {
   std::size_t n = 0;

@@ -21,28 +21,14 @@ namespace {
 constexpr std::string_view kGrawlix = "#@$%&!*";
 constexpr std::string_view kFullMask = "****";
 
-bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }
-
-// Whether `p` (at most text.size()) is a position where the UTF-8 walk from byte 0 starts
-// a character (or the end of the text). A continuation byte starts one unless the
-// well-formed sequence of the nearest preceding non-continuation byte reaches over it.
-bool is_char_boundary(std::string_view text, std::size_t p) noexcept {
-  if (p == 0 || p >= text.size()) return true;
-  if (!is_continuation(static_cast<unsigned char>(text[p]))) return true;
-  for (std::size_t k = 1; k <= 3 && k <= p; ++k) {
-    const std::size_t r = p - k;
-    if (!is_continuation(static_cast<unsigned char>(text[r]))) return utf8::char_len(text, r) <= k;
-  }
-  return true;
-}
 
 std::size_t floor_boundary(std::string_view text, std::size_t p) noexcept {
-  while (!is_char_boundary(text, p)) --p;
+  while (!utf8::is_char_boundary(text, p)) --p;
   return p;
 }
 
 std::size_t ceil_boundary(std::string_view text, std::size_t p) noexcept {
-  while (!is_char_boundary(text, p)) ++p;
+  while (!utf8::is_char_boundary(text, p)) ++p;
   return p;
 }
 
