@@ -1,5 +1,6 @@
 // Automaton: the multi-lane scan must report exactly the occurrences of the one-lane
-// search (find from 0, resuming at each end), whether or not the text can be cut.
+// search (find from 0, resuming at each end), whether or not the text can be cut, and
+// both must agree with brute force at either table width.
 #include "matcher/automaton.hpp"
 
 #include <gtest/gtest.h>
@@ -65,6 +66,76 @@ TEST(Automaton, LanesReportWhatOneSearchFinds) {
       std::string text;
       for (std::size_t len = below(4000); len > 0; --len) text += s.text_bytes[below(s.text_bytes.size())];
       ASSERT_EQ(by_scan(*a, text), by_find(*a, text)) << s.name << ", round " << round;
+    }
+  }
+}
+
+// Leftmost-longest by brute force: at each start try every pattern; longest, then lowest id.
+std::vector<Occ> naive(const std::vector<std::string>& patterns, const std::string& text) {
+  std::vector<Occ> out;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t best = patterns.size();
+    for (std::size_t i = 0; i < patterns.size(); ++i)
+      if (!patterns[i].empty() && text.compare(start, patterns[i].size(), patterns[i]) == 0 &&
+          (best == patterns.size() || patterns[i].size() > patterns[best].size()))
+        best = i;
+    if (best == patterns.size()) {
+      ++start;
+      continue;
+    }
+    out.emplace_back(static_cast<std::uint32_t>(best), start, start + patterns[best].size());
+    start += patterns[best].size();
+  }
+  return out;
+}
+
+// The table is held at 16 bits while every state id fits and at 32 bits beyond; both
+// must find the same occurrences, alone and in lanes.
+TEST(Automaton, BothTableWidthsFindWhatNaiveSearchFinds) {
+  // Every byte but "." in a row, rotated: each rotation is 255 states of its own, so a
+  // few of them at 256 columns outgrow the 16-bit ids, and "." stays free for cutting.
+  std::string bytes;
+  for (int b = 0; b < 256; ++b)
+    if (b != '.') bytes += static_cast<char>(b);
+  struct Setting {
+    const char* name;
+    std::size_t rotations;
+    bool narrow;
+  };
+  const std::vector<Setting> settings = {{"16-bit", 0, true}, {"16-bit, 256 columns", 1, true}, {"32-bit", 5, false}};
+  std::mt19937_64 rng(11);
+  auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (const Setting& s : settings) {
+    for (int round = 0; round < 20; ++round) {
+      std::vector<std::string> patterns;
+      std::vector<std::string> long_ones;
+      for (std::size_t r = 0; r < s.rotations; ++r) {
+        const std::size_t at = 1 + below(bytes.size() - 1);
+        long_ones.push_back(bytes.substr(at) + bytes.substr(0, at));
+        patterns.push_back(long_ones.back());
+      }
+      for (std::size_t k = 1 + below(6); k > 0; --k) {
+        std::string p;
+        for (std::size_t len = 1 + below(4); len > 0; --len) p += "ab "[below(3)];
+        patterns.push_back(p);
+      }
+      std::shuffle(patterns.begin(), patterns.end(), rng);
+      std::string error;
+      const auto a = Automaton::build(patterns, {1000, 1000, 100000}, false, error);
+      ASSERT_TRUE(a) << error;
+      ASSERT_EQ(a->narrow_table(), s.narrow) << s.name;
+      std::string text;
+      for (std::size_t len = below(4000); len > 0; --len) {
+        if (!long_ones.empty() && below(300) == 0) {
+          // A whole long pattern, or a prefix of one that the search must give up on.
+          const std::string& p = long_ones[below(long_ones.size())];
+          text += below(2) == 0 ? p : p.substr(0, below(p.size()));
+        }
+        text += "ab ."[below(4)];
+      }
+      const std::vector<Occ> expected = naive(patterns, text);
+      ASSERT_EQ(by_find(*a, text), expected) << s.name << ", round " << round;
+      ASSERT_EQ(by_scan(*a, text), expected) << s.name << ", round " << round;
     }
   }
 }

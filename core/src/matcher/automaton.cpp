@@ -49,7 +49,8 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
     a->classes_[b] = used[b] ? static_cast<std::uint8_t>(classes++) : 0;
   a->class_count_ = classes;
   a->has_free_class_ = !all_used;
-  unsigned shift = 0;
+  // At least four columns, so that the 16-bit table's ids (state * stride / 4) are whole.
+  unsigned shift = 2;
   while ((std::size_t{1} << shift) < classes) ++shift;
   a->stride_shift_ = shift;
   const std::size_t stride = std::size_t{1} << shift;
@@ -160,12 +161,19 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
       a->match_len_[renum[u]] = len[u];
     }
   }
-  if (n_states * stride <= 0x10000) {
-    a->trans16_.assign(a->trans_.begin(), a->trans_.end());
-    std::vector<std::uint32_t>().swap(a->trans_);
-  }
   a->start_ = renum[kStartTmp] << shift;
   a->max_match_ = n_match << shift;
+  a->id_shift_ = shift;
+  if (n_states * stride / 4 <= 0x10000) {
+    // 16-bit ids in 8-byte units: state * stride * 2 bytes / 8.
+    a->trans16_.resize(a->trans_.size());
+    for (std::size_t i = 0; i < a->trans_.size(); ++i)
+      a->trans16_[i] = static_cast<std::uint16_t>(a->trans_[i] >> 2);
+    std::vector<std::uint32_t>().swap(a->trans_);
+    a->start_ >>= 2;
+    a->max_match_ >>= 2;
+    a->id_shift_ = shift - 2;
+  }
   if (prefilter) a->prefilter_.build(patterns);
   return a;
 }
