@@ -26,31 +26,6 @@ constexpr std::array<bool, 256> kWordByte = [] {
   return t;
 }();
 
-// Reorders `hits`, which hold each lane's hits in order but interleaved with other
-// lanes', into text order. Lane k holds counts[k] hits, the first at first[k]; lanes lie
-// in text order, so a hit belongs to the last lane with hits whose first hit does not
-// lie after it. The second half of the grown vector serves as the destination, so
-// nothing but the result itself is allocated.
-template <std::size_t kLanes>
-void order_by_lane(std::vector<Match>& hits, const std::size_t (&counts)[kLanes],
-                   const std::size_t (&first)[kLanes]) {
-  if (std::is_sorted(hits.begin(), hits.end(), [](const Match& a, const Match& b) {
-        return a.normalized_start < b.normalized_start;
-      }))
-    return;
-  const std::size_t total = hits.size();
-  std::size_t at[kLanes];
-  for (std::size_t k = 0, sum = total; k < kLanes; sum += counts[k], ++k) at[k] = sum;
-  hits.resize(2 * total);
-  for (std::size_t i = 0; i < total; ++i) {
-    std::size_t lane = 0;
-    for (std::size_t k = 1; k < kLanes; ++k)
-      if (counts[k] != 0 && first[k] <= hits[i].normalized_start) lane = k;
-    hits[at[lane]++] = hits[i];
-  }
-  hits.erase(hits.begin(), hits.begin() + static_cast<std::ptrdiff_t>(total));
-}
-
 // Gives the answers of SpanMapper (the same walk, character by character, for spans
 // asked in increasing order of start), but skips runs of ASCII eight bytes at a time:
 // in mostly-ASCII text with a few multi-byte characters, walking from one hit to the
@@ -140,10 +115,10 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   const SourceRange* const offsets = normalized.offsets.data();
   const bool byte_chars = normalized.offsets.size() == n;
   constexpr int kLanes = Automaton::kLanes;
-  // Lanes report concurrently, so hits arrive interleaved; each lane's hits are in
-  // order and lie before the next lane's. They are put in order once at the end.
-  std::size_t counts[kLanes] = {};
-  std::size_t first[kLanes] = {};  // normalized_start of each lane's first hit
+  // Lanes report concurrently, each in order, and lie in text order: the first lane's
+  // hits go straight to `out`, the others' wait beside it and are appended at the end.
+  // Sorting one interleaved vector instead moved every hit several times.
+  std::vector<Match> later[kLanes - 1];
   automaton_->scan(text, n, [&](const Occurrence& occ, int lane) {
     // A rejected occurrence still consumes its span: the automaton has already moved on
     // to its end. Occurrences are never empty.
@@ -151,17 +126,23 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
     if (boundaries && !entry.strict &&
         ((occ.start > 0 && kWordByte[text[occ.start - 1]]) || (occ.end < n && kWordByte[text[occ.end]])))
       return;
-    std::size_t start = occ.start, end = occ.end;  // other texts are mapped below
-    if (byte_chars) {
-      start = offsets[occ.start].start;  // starts never decrease
-      end = offsets[occ.start].end;
-      for (std::size_t k = occ.start + 1; k < occ.end; ++k) end = std::max(end, offsets[k].end);
-    }
-    if (counts[lane]++ == 0) first[lane] = occ.start;
-    out.push_back({start, end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
+    // Spans are mapped below: the offsets are many times larger than the table, and
+    // reading them here would stall the lanes on cache misses.
+    (lane == 0 ? out : later[lane - 1])
+        .push_back({occ.start, occ.end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
   });
-  order_by_lane(out, counts, first);
-  if (!byte_chars) {
+  std::size_t total = out.size();
+  for (const auto& hits : later) total += hits.size();
+  out.reserve(total);
+  for (const auto& hits : later) out.insert(out.end(), hits.begin(), hits.end());
+  if (byte_chars) {
+    for (Match& hit : out) {
+      hit.start = offsets[hit.normalized_start].start;  // starts never decrease
+      hit.end = offsets[hit.normalized_start].end;
+      for (std::size_t k = hit.normalized_start + 1; k < hit.normalized_end; ++k)
+        hit.end = std::max(hit.end, offsets[k].end);
+    }
+  } else {
     // In text order, one mapper walks the text once for all hits.
     AsciiSkippingMapper mapper(normalized);
     for (Match& hit : out) std::tie(hit.start, hit.end) = mapper.map(hit.normalized_start, hit.normalized_end);
