@@ -401,3 +401,71 @@ TEST(Filter, ManyThreadsOneFilter) {
 
 }  // namespace
 }  // namespace tarnwhisk
+
+namespace tarnwhisk {
+namespace {
+
+// Leetspeak folds "!", "$" and "@" wherever they stand ("sh!t", "$hit"), but next to a
+// word they are usually punctuation: at every level the whole-word test treats such a
+// neighbour as punctuation unless a word character stands right behind its run.
+TEST(Filter, SymbolsAtWordEdgesArePunctuation) {
+  struct Case {
+    const char* text;
+    std::vector<std::string> found;  // the source text of each hit, in order
+  };
+  const std::vector<Case> cases = {
+      // After a word, also in runs, mixed with other punctuation, and in the forms that
+      // compatibility folding turns into these symbols.
+      {"you are shit!", {"shit"}},
+      {"bitch!", {"bitch"}},
+      {"Damn!", {"Damn"}},
+      {"shit!!!", {"shit"}},
+      {"what the shit!?", {"shit"}},
+      {"damn!!1!", {"damn"}},
+      {"shit@", {"shit"}},
+      {"shit\xEF\xBC\x81 shit\xE2\x80\xBC shit\xEF\xBC\xA0", {"shit", "shit", "shit"}},  // ！ ‼ ＠
+      // Before a word.
+      {"$shit and @damn", {"shit", "damn"}},
+      {"\xEF\xBC\x84shit", {"shit"}},  // ＄
+      // Inside a word and as the word's own letters, as before.
+      {"sh!t", {"sh!t"}},
+      {"$hit", {"$hit"}},
+      {"a$$", {"a$$"}},
+      {"@ss", {"@ss"}},
+      // A run of symbols with a word character behind it stays letters.
+      {"hell@example.com", {}},
+      {"cock@example.com", {}},
+      {"me@hell.com", {}},
+      {"shit!x", {}},
+      {"shit!1", {}},  // digits stay word characters
+      // Innocent neighbours.
+      {"class!", {}},
+      {"assess!", {}},
+      {"it costs $5", {}},
+      {"ask @dickens", {}},
+      // Known misses: the symbols collapse into the word itself ("asss" reads "as").
+      {"ass$", {}},
+      {"a$$$", {}},
+  };
+  for (NormalizationLevel level : {NormalizationLevel::Basic, NormalizationLevel::Aggressive}) {
+    const Tarnwhisk f = std::move(TarnwhiskBuilder().normalization(level).build()).value();
+    for (const Case& c : cases) {
+      std::vector<std::string> got;
+      for (const Match& m : f.find(c.text)) got.emplace_back(std::string_view(c.text).substr(m.start, m.end - m.start));
+      if (level == NormalizationLevel::Aggressive && std::string_view(c.text).find(' ') != std::string_view::npos)
+        continue;  // aggressive joins the words around a space
+      EXPECT_EQ(got, c.found) << c.text << " at level " << static_cast<int>(level);
+    }
+  }
+  // The languages' own punctuation around a word.
+  const Tarnwhisk es = std::move(TarnwhiskBuilder().language(Language::Es).build()).value();
+  EXPECT_EQ(es.find("\xC2\xA1Qu\xC3\xA9 mierda!").size(), 1u);  // ¡Qué mierda!
+  const Tarnwhisk fr = std::move(TarnwhiskBuilder().language(Language::Fr).build()).value();
+  EXPECT_EQ(fr.find("merde!").size(), 1u);
+  // At level None the symbols are not folded at all.
+  const Tarnwhisk none = std::move(TarnwhiskBuilder().normalization(NormalizationLevel::None).build()).value();
+  EXPECT_EQ(none.find("shit! sh!t").size(), 1u);
+}
+
+}  // namespace
+}  // namespace tarnwhisk

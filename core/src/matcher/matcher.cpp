@@ -11,6 +11,7 @@
 #include <tuple>
 
 #include "matcher/automaton.hpp"
+#include "normalize/stages.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
@@ -25,6 +26,95 @@ constexpr std::array<bool, 256> kWordByte = [] {
     t[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
   return t;
 }();
+
+// The letters that leetspeak makes of its symbols: a neighbour of a hit that is one of
+// these may be a symbol at the edge of a word ("shit!" is scanned as "shiti").
+const std::array<bool, 256> kSymbolLetter = [] {
+  std::array<bool, 256> t{};
+  for (char32_t c : {U'!', U'$', U'@'}) t[leetspeak::fold(c)] = true;
+  return t;
+}();
+
+// The first and the last source character of a normalised character's range.
+char32_t first_source_char(std::string_view source, SourceRange r) noexcept {
+  return utf8::decode(source, r.start, utf8::char_len(source, r.start));
+}
+char32_t last_source_char(std::string_view source, SourceRange r) noexcept {
+  // Back over continuation bytes to a lead byte whose sequence ends exactly at r.end;
+  // failing that, the last byte is a character of its own.
+  for (std::size_t p = r.end - 1, back = 1; p > r.start && back < 4; ++back) {
+    if ((static_cast<unsigned char>(source[p]) & 0xC0) != 0x80) break;
+    --p;
+    if ((static_cast<unsigned char>(source[p]) & 0xC0) != 0x80 && utf8::char_len(source, p) == r.end - p)
+      return utf8::decode(source, p, r.end - p);
+  }
+  return utf8::decode(source, r.end - 1, 1);
+}
+
+// The whole-word test for a neighbour that is a word byte: leetspeak folds "!", "$" and
+// "@" wherever they stand, but at the edge of a word they are punctuation ("shit!",
+// "@hell"), so such a neighbour does not join the hit to a word. A run of them with a
+// word byte behind it stays letters ("hell@example.com"). Where collapse merged several
+// source characters into the neighbour, the one next to the hit decides.
+class SymbolEdges {
+ public:
+  SymbolEdges(const NormalizedText& normalized, std::string_view source) noexcept
+      : text_(normalized.text), offsets_(normalized.offsets), source_(source) {}
+
+  // Whether the neighbour at byte `at`, just after a hit, is punctuation.
+  bool after(std::size_t at) noexcept {
+    std::size_t k = index_of(at);
+    std::size_t b = at;
+    while (b < text_.size() && kSymbolLetter[byte(b)] &&
+           leetspeak::reaches_as_symbol_first(first_source_char(source_, offsets_[k]))) {
+      ++b;  // the symbols' letters are ASCII: one byte, one character
+      ++k;
+    }
+    return b != at && (b == text_.size() || !is_word(byte(b)));
+  }
+
+  // Whether the neighbour at byte `at - 1`, just before a hit, is punctuation.
+  bool before(std::size_t at) noexcept {
+    std::size_t k = index_of(at - 1);
+    std::size_t b = at;  // one past the character looked at
+    while (b > 0 && kSymbolLetter[byte(b - 1)] &&
+           leetspeak::reaches_as_symbol_last(last_source_char(source_, offsets_[k]))) {
+      --b;
+      if (k-- == 0) break;
+    }
+    return b != at && (b == 0 || !is_word(byte(b - 1)));
+  }
+
+ private:
+  unsigned char byte(std::size_t b) const noexcept { return static_cast<unsigned char>(text_[b]); }
+  static bool is_word(unsigned char c) noexcept { return kWordByte[c]; }
+
+  // The index of the character that starts at byte `at` (an ASCII byte). Asked in
+  // increasing order but for one character back (the left neighbour of a hit that
+  // starts where the previous one ended), so a cursor walks the text once.
+  std::size_t index_of(std::size_t at) noexcept {
+    if (offsets_.size() == text_.size()) return at;
+    if (at < byte_) {
+      if (at == back_byte_) return back_index_;
+      byte_ = index_ = 0;
+    }
+    while (byte_ < at) {
+      back_byte_ = byte_;
+      back_index_ = index_;
+      byte_ += utf8::char_len(text_, byte_);
+      ++index_;
+    }
+    return index_;
+  }
+
+  std::string_view text_;
+  const std::vector<SourceRange>& offsets_;
+  std::string_view source_;
+  std::size_t byte_ = 0;  // a character boundary, and the index of its character
+  std::size_t index_ = 0;
+  std::size_t back_byte_ = 0;  // the character before byte_, once the cursor has moved
+  std::size_t back_index_ = 0;
+};
 
 // Gives the answers of SpanMapper (the same walk, character by character, for spans
 // asked in increasing order of start), but skips runs of ASCII eight bytes at a time:
@@ -105,7 +195,8 @@ std::size_t Matcher::automaton_bytes() const noexcept {
   return automaton_ ? automaton_->memory_bytes() : 0;
 }
 
-std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mode) const {
+std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mode,
+                                 std::string_view source) const {
   std::vector<Match> out;
   const auto* text = reinterpret_cast<const unsigned char*>(normalized.text.data());
   const std::size_t n = normalized.text.size();
@@ -119,22 +210,56 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
   // hits go straight to `out`, the others' wait beside it and are appended at the end.
   // Sorting one interleaved vector instead moved every hit several times.
   std::vector<Match> later[kLanes - 1];
+  // Occurrences whose word-byte neighbours may be symbols at a word's edge wait for the
+  // source to decide (rare: it takes such a letter beside an occurrence). Kept as the
+  // lane and the position in that lane's list.
+  std::vector<std::pair<int, std::size_t>> undecided;
   automaton_->scan(text, n, [&](const Occurrence& occ, int lane) {
     // A rejected occurrence still consumes its span: the automaton has already moved on
     // to its end. Occurrences are never empty.
     const WordEntry& entry = entries_[occ.pattern];
-    if (boundaries && !entry.strict &&
-        ((occ.start > 0 && kWordByte[text[occ.start - 1]]) || (occ.end < n && kWordByte[text[occ.end]])))
-      return;
+    std::vector<Match>& hits = lane == 0 ? out : later[lane - 1];
+    if (boundaries && !entry.strict) {
+      const bool left = occ.start > 0 && kWordByte[text[occ.start - 1]];
+      const bool right = occ.end < n && kWordByte[text[occ.end]];
+      if (left || right) {
+        if ((left && !kSymbolLetter[text[occ.start - 1]]) || (right && !kSymbolLetter[text[occ.end]])) return;
+        undecided.emplace_back(lane, hits.size());
+      }
+    }
     // Spans are mapped below: the offsets are many times larger than the table, and
     // reading them here would stall the lanes on cache misses.
-    (lane == 0 ? out : later[lane - 1])
-        .push_back({occ.start, occ.end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
+    hits.push_back({occ.start, occ.end, occ.start, occ.end, occ.pattern, entry.category, entry.severity});
   });
   std::size_t total = out.size();
-  for (const auto& hits : later) total += hits.size();
+  std::size_t lane_base[kLanes] = {0};
+  for (int k = 0; k + 1 < kLanes; ++k) {
+    lane_base[k + 1] = total;
+    total += later[k].size();
+  }
   out.reserve(total);
   for (const auto& hits : later) out.insert(out.end(), hits.begin(), hits.end());
+  if (!undecided.empty()) {
+    std::vector<std::size_t> at;
+    at.reserve(undecided.size());
+    for (const auto& [lane, index] : undecided) at.push_back(lane_base[lane] + index);
+    std::sort(at.begin(), at.end());
+    SymbolEdges edges(normalized, source);
+    std::size_t kept = at.front();
+    for (std::size_t i = at.front(), u = 0; i < out.size(); ++i) {
+      if (u < at.size() && at[u] == i) {
+        ++u;
+        const Match& hit = out[i];
+        const bool left_ok = hit.normalized_start == 0 || !kWordByte[text[hit.normalized_start - 1]] ||
+                             edges.before(hit.normalized_start);
+        const bool right_ok = hit.normalized_end == n || !kWordByte[text[hit.normalized_end]] ||
+                              edges.after(hit.normalized_end);
+        if (!left_ok || !right_ok) continue;
+      }
+      out[kept++] = out[i];
+    }
+    out.resize(kept);
+  }
   if (byte_chars) {
     for (Match& hit : out) {
       hit.start = offsets[hit.normalized_start].start;  // starts never decrease

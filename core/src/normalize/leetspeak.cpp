@@ -21,6 +21,18 @@ char32_t fold(char32_t c) noexcept {
   }
 }
 
+bool reaches_as_symbol_first(char32_t c) noexcept {
+  if (c < 0x80) return is_symbol(c);
+  const nfkc::Form form = nfkc::form(c);
+  return form.len != 0 && is_symbol(form.chars[0]);
+}
+
+bool reaches_as_symbol_last(char32_t c) noexcept {
+  if (c < 0x80) return is_symbol(c);
+  const nfkc::Form form = nfkc::form(c);
+  return form.len != 0 && is_symbol(form.chars[form.len - 1]);
+}
+
 NormalizedText apply(NormalizedText in) {
   // ASCII for ASCII, so the text changes in place and the offsets stay as they are.
   for (char& b : in.text) b = static_cast<char>(fold(static_cast<unsigned char>(b)));

@@ -50,6 +50,13 @@ namespace leetspeak {
 NormalizedText apply(NormalizedText in);
 // The letter a digit or symbol stands for, or c itself.
 char32_t fold(char32_t c) noexcept;
+// True for the symbols "!", "$" and "@": folded everywhere (to catch "sh!t", "$hit"), but
+// at the edge of a word usually punctuation ("shit!"), which the whole-word test knows.
+constexpr bool is_symbol(char32_t c) noexcept { return c == '!' || c == '$' || c == '@'; }
+// Whether the source character `c` reaches leetspeak as a symbol: it is one, or the
+// first (last) character of its NFKC form is one, as for U+FF01 and U+203C.
+bool reaches_as_symbol_first(char32_t c) noexcept;
+bool reaches_as_symbol_last(char32_t c) noexcept;
 }  // namespace leetspeak
 
 namespace collapse {
