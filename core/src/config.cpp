@@ -348,4 +348,16 @@ bool Tarnwhisk::contains_profanity(std::string_view text) const {
   return found;
 }
 
+std::optional<std::vector<Match>> Tarnwhisk::find(std::string_view text, const Poll&) const {
+  return find(text);
+}
+
+std::optional<std::string> Tarnwhisk::censor(std::string_view text, const Poll&) const {
+  return censor(text);
+}
+
+std::optional<bool> Tarnwhisk::contains_profanity(std::string_view text, const Poll&) const {
+  return contains_profanity(text);
+}
+
 }  // namespace tarnwhisk

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstddef>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,12 @@
 namespace tarnwhisk {
 
 class Tarnwhisk;
+
+// Asked between the pieces of a long text with the number of bytes of the text done so
+// far; returning false stops the call. Lets a caller check for signals, report progress
+// or give up. It runs on the calling thread, while the call holds no per-thread buffer,
+// so it may itself call any filter.
+using Poll = std::function<bool(std::size_t done)>;
 
 // Collects the configuration of one filter. Every operation returns the builder; list
 // operations append, settings replace. A setting never set stays "unset" and build()
@@ -114,6 +121,13 @@ class Tarnwhisk {
   std::string censor(std::string_view text) const;
   // Whether find(text) is non-empty.
   bool contains_profanity(std::string_view text) const;
+
+  // The same three calls, asking `poll` between the pieces of a text longer than the
+  // piece size (never for a shorter text). When `poll` returns false the call stops and
+  // returns std::nullopt.
+  std::optional<std::vector<Match>> find(std::string_view text, const Poll& poll) const;
+  std::optional<std::string> censor(std::string_view text, const Poll& poll) const;
+  std::optional<bool> contains_profanity(std::string_view text, const Poll& poll) const;
 
   const Matcher& matcher() const noexcept { return matcher_; }
   const Allowlist& allowlist() const noexcept { return allowlist_; }
