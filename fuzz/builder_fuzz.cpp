@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t i = 0; i < patterns.size(); ++i) {
     if (patterns[i].empty() || first[patterns[i]] != i) continue;
     const NormalizedText nt = normalize(patterns[i], NormalizationLevel::None);
-    const std::vector<Match> hits = matcher.scan(nt, MatchMode::Substring, patterns[i]);
+    const std::vector<Match> hits = matcher.scan(nt, MatchMode::Substring);
     TW_CHECK(hits.size() == 1 && hits[0].normalized_start == 0 && hits[0].normalized_end == patterns[i].size() &&
                  hits[0].word_id == i,
              "pattern %zu (%zu bytes) scanned alone gives %zu hits, first id %zu", i, patterns[i].size(),

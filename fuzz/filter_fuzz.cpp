@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The road, rebuilt from the parts with the reference allowlist and scorer, over the
   // whole text (the filter may cut a long one into pieces: never with another result).
   const NormalizedText nt = normalize(text, c.options.level);
-  std::vector<Match> want = filter.matcher().scan(nt, c.options.mode, text);
+  std::vector<Match> want = filter.matcher().scan(nt, c.options.mode);
   want = reference::literal_filter(filter.allowlist().terms(), text, std::move(want));
   if (c.options.scorer) std::erase_if(want, [&](const Match& m) { return !(scorer->score(text, m) >= 0.5f); });
   TW_CHECK(hits == want, "find gives %zu hits, the road rebuilt gives %zu", hits.size(), want.size());

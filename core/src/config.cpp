@@ -283,9 +283,8 @@ void Tarnwhisk::for_each_piece(std::string_view text, Visit&& visit) const {
   } trim{scratch};
   while (source_base < text.size()) {
     const std::size_t cut = next_cut(text, source_base + piece_bytes_);
-    const std::string_view source = text.substr(source_base, cut - source_base);
-    normalize_into(source, normalization_, piece);
-    std::vector<Match> hits = matcher_.scan(piece, match_mode_, source);
+    normalize_into(text.substr(source_base, cut - source_base), normalization_, piece);
+    std::vector<Match> hits = matcher_.scan(piece, match_mode_);
     for (Match& hit : hits) {
       hit.start += source_base;
       hit.end += source_base;
@@ -304,7 +303,7 @@ std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
     // on this thread, so the scratch buffers are never in use twice at once.
     Scratch& scratch = text.size() <= kShortText ? short_scratch() : piece_scratch();
     normalize_into(text, normalization_, scratch.text);
-    std::vector<Match> hits = matcher_.scan(scratch.text, match_mode_, text);
+    std::vector<Match> hits = matcher_.scan(scratch.text, match_mode_);
     scratch.trim();
     return hits;
   }

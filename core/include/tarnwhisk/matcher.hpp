@@ -4,7 +4,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "tarnwhisk/data.hpp"
@@ -63,15 +62,13 @@ class Matcher {
 
   // All accepted occurrences in `normalized.text`, leftmost-longest and non-overlapping,
   // in increasing order of normalized_start, each mapped to source bytes through
-  // normalized.source_span. `source` is the text that `normalized` was made from.
-  // Under WordBoundary an entry that is not strict counts only where neither neighbour
-  // byte is an ASCII letter, digit or "_", with one exception: a neighbour that
-  // leetspeak folded from "!", "$" or "@" (as the source character next to the hit
-  // reaches it: itself or a compatibility form such as U+FF01) is punctuation, unless
-  // the run of such neighbours has a word byte right behind it on the side away from
-  // the hit. So "shit!" and "shit!?" are hits, "hell@example.com" is not. A rejected
-  // occurrence still consumes its span.
-  std::vector<Match> scan(const NormalizedText& normalized, MatchMode mode, std::string_view source) const;
+  // normalized.source_span. Under WordBoundary an entry that is not strict counts only
+  // where neither neighbour byte is an ASCII letter, digit or "_", with one exception: a
+  // neighbour that leetspeak made of "!", "$" or "@" (flagged kSymbolFirst after a hit,
+  // kSymbolLast before one) is punctuation, unless the run of such neighbours has a word
+  // byte right behind it on the side away from the hit. So "shit!" and "shit!?" are
+  // hits, "hell@example.com" is not. A rejected occurrence still consumes its span.
+  std::vector<Match> scan(const NormalizedText& normalized, MatchMode mode) const;
 
   // The entries, in word_id order.
   const std::vector<WordEntry>& entries() const noexcept { return entries_; }

@@ -25,13 +25,28 @@ struct SourceRange {
   bool operator==(const SourceRange&) const = default;
 };
 
+// What a normalised character stands for beyond its text: bits of
+// NormalizedText::flags.
+enum CharFlag : std::uint8_t {
+  // Leetspeak made the character of "!", "$" or "@" (which stand for letters inside a
+  // word but are punctuation at its edge). Where collapse merged a run into the
+  // character, kSymbolFirst tells of the run's first character and kSymbolLast of its
+  // last.
+  kSymbolFirst = 1,
+  kSymbolLast = 2,
+};
+
 // A normalised text and, for each of its characters (not bytes), the source bytes it
-// came from. Invariants: offsets.size() equals the number of characters of `text`;
-// every range is non-empty, lies on character boundaries of the source and refers to
-// the source given to normalize(); starts never decrease.
+// came from and its flags. Invariants: offsets.size() equals the number of characters
+// of `text`; every range is non-empty, lies on character boundaries of the source and
+// refers to the source given to normalize(); starts never decrease. `flags` has one
+// entry per character at every level but None, where it is empty.
 struct NormalizedText {
   std::string text;
   std::vector<SourceRange> offsets;
+  std::vector<std::uint8_t> flags;
+
+  bool operator==(const NormalizedText&) const = default;
 
   // Maps the normalised byte span [start, end) to a source byte span: from the start of
   // the first to the end of the last source range among the characters that lie wholly

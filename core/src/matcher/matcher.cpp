@@ -35,65 +35,49 @@ const std::array<bool, 256> kSymbolLetter = [] {
   return t;
 }();
 
-// The first and the last source character of a normalised character's range.
-char32_t first_source_char(std::string_view source, SourceRange r) noexcept {
-  return utf8::decode(source, r.start, utf8::char_len(source, r.start));
-}
-char32_t last_source_char(std::string_view source, SourceRange r) noexcept {
-  // Back over continuation bytes to a lead byte whose sequence ends exactly at r.end;
-  // failing that, the last byte is a character of its own.
-  for (std::size_t p = r.end - 1, back = 1; p > r.start && back < 4; ++back) {
-    if ((static_cast<unsigned char>(source[p]) & 0xC0) != 0x80) break;
-    --p;
-    if ((static_cast<unsigned char>(source[p]) & 0xC0) != 0x80 && utf8::char_len(source, p) == r.end - p)
-      return utf8::decode(source, p, r.end - p);
-  }
-  return utf8::decode(source, r.end - 1, 1);
-}
-
 // The whole-word test for a neighbour that is a word byte: leetspeak folds "!", "$" and
 // "@" wherever they stand, but at the edge of a word they are punctuation ("shit!",
 // "@hell"), so such a neighbour does not join the hit to a word. A run of them with a
 // word byte behind it stays letters ("hell@example.com"). Where collapse merged several
-// source characters into the neighbour, the one next to the hit decides.
+// source characters into the neighbour, the one next to the hit decides: the flags
+// kSymbolFirst and kSymbolLast tell of the two ends.
 class SymbolEdges {
  public:
-  SymbolEdges(const NormalizedText& normalized, std::string_view source) noexcept
-      : text_(normalized.text), offsets_(normalized.offsets), source_(source) {}
+  explicit SymbolEdges(const NormalizedText& normalized) noexcept
+      : text_(normalized.text), flags_(normalized.flags), char_per_byte_(normalized.offsets.size() == text_.size()) {}
 
   // Whether the neighbour at byte `at`, just after a hit, is punctuation.
   bool after(std::size_t at) noexcept {
+    if (flags_.empty()) return false;
     std::size_t k = index_of(at);
     std::size_t b = at;
-    while (b < text_.size() && kSymbolLetter[byte(b)] &&
-           leetspeak::reaches_as_symbol_first(first_source_char(source_, offsets_[k]))) {
+    while (b < text_.size() && kSymbolLetter[byte(b)] && (flags_[k] & kSymbolFirst)) {
       ++b;  // the symbols' letters are ASCII: one byte, one character
       ++k;
     }
-    return b != at && (b == text_.size() || !is_word(byte(b)));
+    return b != at && (b == text_.size() || !kWordByte[byte(b)]);
   }
 
   // Whether the neighbour at byte `at - 1`, just before a hit, is punctuation.
   bool before(std::size_t at) noexcept {
+    if (flags_.empty()) return false;
     std::size_t k = index_of(at - 1);
     std::size_t b = at;  // one past the character looked at
-    while (b > 0 && kSymbolLetter[byte(b - 1)] &&
-           leetspeak::reaches_as_symbol_last(last_source_char(source_, offsets_[k]))) {
+    while (b > 0 && kSymbolLetter[byte(b - 1)] && (flags_[k] & kSymbolLast)) {
       --b;
       if (k-- == 0) break;
     }
-    return b != at && (b == 0 || !is_word(byte(b - 1)));
+    return b != at && (b == 0 || !kWordByte[byte(b - 1)]);
   }
 
  private:
   unsigned char byte(std::size_t b) const noexcept { return static_cast<unsigned char>(text_[b]); }
-  static bool is_word(unsigned char c) noexcept { return kWordByte[c]; }
 
   // The index of the character that starts at byte `at` (an ASCII byte). Asked in
   // increasing order but for one character back (the left neighbour of a hit that
   // starts where the previous one ended), so a cursor walks the text once.
   std::size_t index_of(std::size_t at) noexcept {
-    if (offsets_.size() == text_.size()) return at;
+    if (char_per_byte_) return at;
     if (at < byte_) {
       if (at == back_byte_) return back_index_;
       byte_ = index_ = 0;
@@ -108,8 +92,8 @@ class SymbolEdges {
   }
 
   std::string_view text_;
-  const std::vector<SourceRange>& offsets_;
-  std::string_view source_;
+  const std::vector<std::uint8_t>& flags_;
+  bool char_per_byte_;
   std::size_t byte_ = 0;  // a character boundary, and the index of its character
   std::size_t index_ = 0;
   std::size_t back_byte_ = 0;  // the character before byte_, once the cursor has moved
@@ -195,8 +179,7 @@ std::size_t Matcher::automaton_bytes() const noexcept {
   return automaton_ ? automaton_->memory_bytes() : 0;
 }
 
-std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mode,
-                                 std::string_view source) const {
+std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mode) const {
   std::vector<Match> out;
   const auto* text = reinterpret_cast<const unsigned char*>(normalized.text.data());
   const std::size_t n = normalized.text.size();
@@ -244,7 +227,7 @@ std::vector<Match> Matcher::scan(const NormalizedText& normalized, MatchMode mod
     at.reserve(undecided.size());
     for (const auto& [lane, index] : undecided) at.push_back(lane_base[lane] + index);
     std::sort(at.begin(), at.end());
-    SymbolEdges edges(normalized, source);
+    SymbolEdges edges(normalized);
     std::size_t kept = at.front();
     for (std::size_t i = at.front(), u = 0; i < out.size(); ++i) {
       if (u < at.size() && at[u] == i) {

@@ -28,10 +28,11 @@ NormalizedText apply(NormalizedText in) {
     if (run >= kMinRun) {
       utf8::encode(c, out.text);
       out.offsets.push_back({in.offsets[k].start, in.offsets[k + run - 1].end});
+      if (!in.flags.empty()) out.flags.push_back(merged_flags(in.flags[k], in.flags[k + run - 1]));
     } else {
       for (std::size_t r = 0; r < run; ++r) {
         utf8::encode(c, out.text);
-        out.offsets.push_back(in.offsets[k + r]);
+        copy_entry(in, k + r, out);
       }
     }
     i = j;

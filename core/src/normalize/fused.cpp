@@ -22,6 +22,7 @@
 #endif
 
 #include "normalize/nfkc_table.hpp"
+#include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
 #include "utf8.hpp"
 
@@ -116,6 +117,28 @@ const std::array<char16_t, 0x10000> kBmpResult = [] {
   return t;
 }();
 
+// The flags that leetspeak gives an ASCII character: symbols stand for letters.
+const std::array<std::uint8_t, 128> kAsciiFlags = [] {
+  std::array<std::uint8_t, 128> t{};
+  for (char32_t b = 0; b < 128; ++b) t[b] = leetspeak::is_symbol(b) ? kSymbolFirst | kSymbolLast : 0;
+  return t;
+}();
+inline std::uint8_t symbol_flags(char32_t c) noexcept {
+  return leetspeak::is_symbol(c) ? kSymbolFirst | kSymbolLast : 0;
+}
+
+// The characters of the plane whose kBmpResult came from a symbol (a one-character NFKC
+// form such as U+FF01).
+const std::bitset<0x10000> kBmpSymbol = [] {
+  std::bitset<0x10000> t;
+  for (char32_t c = 0x80; c < 0x10000; ++c) {
+    if (!kBmp.has_form[c] || kBmp.removed[c]) continue;
+    const nfkc::Form f = nfkc::form(c);
+    t[c] = f.len == 1 && leetspeak::is_symbol(f.chars[0]);
+  }
+  return t;
+}();
+
 // Writes the UTF-8 form of the scalar value c (>= 0x80) at p; returns the end.
 inline char* put_utf8(char32_t c, char* p) noexcept {
   if (c < 0x800) {
@@ -190,6 +213,14 @@ constexpr std::size_t kDirectSpan = 4096;
 
 
 #if defined(__SSE2__)
+// Whether any of 16 ASCII bytes is a symbol that leetspeak folds: such blocks go the
+// character-by-character way, which flags them.
+inline bool has_symbol16(__m128i b) noexcept {
+  const __m128i s = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('!')), _mm_cmpeq_epi8(b, _mm_set1_epi8('$'))),
+                                 _mm_cmpeq_epi8(b, _mm_set1_epi8('@')));
+  return _mm_movemask_epi8(s) != 0;
+}
+
 // For 16 ASCII bytes: the bytes that casefold and leetspeak make of them.
 inline __m128i fold16(__m128i b, const char* src) noexcept {
   const auto in = [&](char lo, char hi) {
@@ -251,45 +282,69 @@ inline unsigned reverse16(unsigned x) noexcept {
 // at once and takes back: the second copy of a run when a third arrives, and a run of
 // separators when a letter follows it. Every separator is ASCII, so a run of them is as
 // many bytes as characters.
+//
+// A text may come in pieces (feed() once per piece, in order): the state of the run and
+// of the separators carries over, and what a later piece may still take back or merge
+// is the tail that stable_chars() leaves out.
 template <bool kAggressive>
 class Writer {
  public:
-  Writer(std::string_view src, NormalizedText& out) noexcept : src_(src), out_(out) {}
+  explicit Writer(NormalizedText& out) noexcept : out_(out) {}
 
-  // Appends what is staged to the result. The first time, the result is sized for the
-  // whole text unless a growing character has sized it already.
+  // Normalises the next piece of the source, `src`, which starts at source byte `base`
+  // and at a character boundary. Appends to the result.
+  void feed(std::string_view src, std::size_t base);
+
+  // The number of characters at the front of the result that no later piece changes.
+  std::size_t stable_chars() const noexcept {
+    const std::size_t run_tail = run_char_ == kNoChar ? 0 : (run_len_ == 2 ? 2 : 1);
+    return out_.offsets.size() - std::max(run_tail, pending_);
+  }
+
+ private:
+  static constexpr char32_t kNoChar = 0xFFFFFFFF;
+
+  // Appends what is staged to the result. The first time in a piece, the result is
+  // sized for the whole piece unless a growing character has sized it already.
   void flush() {
     if (!sized_) {
       out_.text.reserve(out_.text.size() + src_.size());
       out_.offsets.reserve(out_.offsets.size() + src_.size());
+      out_.flags.reserve(out_.flags.size() + src_.size());
       sized_ = true;
     }
+    const auto staged = static_cast<std::size_t>(o_ - obuf_);
     out_.text.append(tbuf_, static_cast<std::size_t>(t_ - tbuf_));
     out_.offsets.insert(out_.offsets.end(), obuf_, o_);
+    out_.flags.insert(out_.flags.end(), fbuf_, fbuf_ + staged);
     t_ = tbuf_;
     o_ = obuf_;
   }
 
-  // The last flush: when the result was not sized yet, it is sized exactly.
+  // The last flush of a piece: when the result was not sized yet, it is sized exactly.
   void finish() {
     if (!sized_) {
-      out_.text.reserve(static_cast<std::size_t>(t_ - tbuf_));
-      out_.offsets.reserve(static_cast<std::size_t>(o_ - obuf_));
+      const auto staged = static_cast<std::size_t>(o_ - obuf_);
+      out_.text.reserve(out_.text.size() + static_cast<std::size_t>(t_ - tbuf_));
+      out_.offsets.reserve(out_.offsets.size() + staged);
+      out_.flags.reserve(out_.flags.size() + staged);
       sized_ = true;
     }
     flush();
   }
 
-  // A character whose form is longer than it is comes at source byte i: the guess of
-  // one byte and one entry per source byte may fail, so the result is sized for the rest
-  // of the text from here by its exact bound. Once per text.
+  // A character whose form is longer than it is comes at byte i of the piece: the
+  // guess of one byte and one entry per source byte may fail, so the result is sized for
+  // the rest of the piece from here by its exact bound. Once per piece.
   void grows_at(std::size_t i) {
     if (bounded_) return;
     bounded_ = true;
     sized_ = true;
     const auto [bytes, chars] = output_bound(src_.substr(i));
+    const auto staged = static_cast<std::size_t>(o_ - obuf_);
     out_.text.reserve(out_.text.size() + static_cast<std::size_t>(t_ - tbuf_) + bytes);
-    out_.offsets.reserve(out_.offsets.size() + static_cast<std::size_t>(o_ - obuf_) + chars);
+    out_.offsets.reserve(out_.offsets.size() + staged + chars);
+    out_.flags.reserve(out_.flags.size() + staged + chars);
   }
 
   // Makes room for `n` more entries in the staging buffers.
@@ -297,9 +352,12 @@ class Writer {
     if (static_cast<std::size_t>(obuf_ + kStagingEntries - o_) < n) flush();
   }
 
-  [[gnu::always_inline]] void push(char32_t c, SourceRange e) {
+  // The entry for the source bytes [i, i + len) of the piece.
+  SourceRange entry(std::size_t i, std::size_t len) const noexcept { return {base_ + i, base_ + i + len}; }
+
+  [[gnu::always_inline]] void push(char32_t c, SourceRange e, std::uint8_t flags) {
     if (c == run_char_) [[unlikely]] {
-      repeat(c, e);
+      repeat(c, e, flags);
       return;
     }
     run_char_ = c;
@@ -315,7 +373,7 @@ class Writer {
       in_separators_ = cls & kSeparator;
       last_is_letter_ = cls & kLetter;
     }
-    append(c, e);
+    append(c, e, flags);
   }
 
   // push() for each character of src[i, n) up to the first non-ASCII byte; returns the
@@ -332,7 +390,6 @@ class Writer {
     return i;
   }
 
- private:
   // One character at a time, for src[i, n) up to the first non-ASCII byte, with the
   // state in registers so that letters take the first branch. n - i entries must fit.
   std::size_t push_ascii_scalar(std::size_t i, std::size_t n) {
@@ -348,7 +405,7 @@ class Writer {
       const auto c = static_cast<unsigned char>(kAsciiFold[b]);
       if (c == run_char) [[unlikely]] {
         t_ = t, o_ = o, pending_ = pending;
-        repeat(c, {i, i + 1});
+        repeat(c, entry(i, 1), kAsciiFlags[b]);
         t = t_, o = o_, pending = pending_;
         continue;
       }
@@ -376,7 +433,8 @@ class Writer {
         }
       }
       *t++ = static_cast<char>(c);
-      *o++ = {i, i + 1};
+      fbuf_[o - obuf_] = kAsciiFlags[b];
+      *o++ = entry(i, 1);
     }
     t_ = t;
     o_ = o;
@@ -389,8 +447,8 @@ class Writer {
 
 #if defined(__SSE2__)
   // Whole blocks of 16 ASCII bytes from src[i, n) in which collapse has nothing to do
-  // (no byte is the third of a run). Returns where it stopped: at the first block that
-  // is not one of these.
+  // (no byte is the third of a run) and no symbol needs a flag. Returns where it
+  // stopped: at the first block that is not one of these.
   // (Stores of vectors may alias anything, so the loop keeps its state in locals.)
   std::size_t push_blocks(std::size_t i, std::size_t n) {
     const char* const src = src_.data();
@@ -407,7 +465,7 @@ class Writer {
     SourceRange* o = o_;
     while (i + 16 <= n) {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
-      if (_mm_movemask_epi8(b) != 0) break;
+      if (_mm_movemask_epi8(b) != 0 || has_symbol16(b)) break;
       const __m128i f = fold16(b, src + i);
       const __m128i back1 = _mm_or_si128(_mm_slli_si128(f, 1), _mm_srli_si128(prev, 15));
       const __m128i back2 = _mm_or_si128(_mm_slli_si128(f, 2), _mm_srli_si128(prev, 14));
@@ -435,9 +493,9 @@ class Writer {
   }
 
   // Basic, for src[start, end), blocks that collapse leaves alone: every byte becomes
-  // its folded self with the entry (i, i + 1). A long stretch goes to the result
-  // directly, its text copied and folded there and its entries made in place; a short
-  // one is staged.
+  // its folded self with the entry (i, i + 1) and no flag. A long stretch goes to the
+  // result directly, its text copied and folded there and its entries made in place; a
+  // short one is staged.
   void write_identity(std::size_t start, std::size_t end) {
     const char* const src = src_.data();
     if (end - start >= kDirectMin) {
@@ -449,7 +507,8 @@ class Writer {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(t), fold16(b, src + i));
       }
-      out_.offsets.insert(out_.offsets.end(), IdentityEntries{start}, IdentityEntries{end});
+      out_.offsets.insert(out_.offsets.end(), IdentityEntries{base_ + start}, IdentityEntries{base_ + end});
+      out_.flags.resize(out_.flags.size() + (end - start), 0);
       return;
     }
     for (std::size_t i = start; i < end; i += 16) {
@@ -457,16 +516,17 @@ class Writer {
       const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
       _mm_storeu_si128(reinterpret_cast<__m128i*>(t_), fold16(b, src + i));
       t_ += 16;
-      const __m128i base = _mm_set_epi64x(static_cast<long long>(i + 1), static_cast<long long>(i));
+      const __m128i base = _mm_set_epi64x(static_cast<long long>(base_ + i + 1), static_cast<long long>(base_ + i));
       SourceRange* const o = o_;
       for (int k = 0; k < 16; ++k)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o + k), _mm_add_epi64(base, _mm_set1_epi64x(k)));
+      std::memset(fbuf_ + (o - obuf_), 0, 16);
       o_ = o + 16;
     }
   }
 
-  // A block at source byte i, with bit k of `letters` and `seps` set for a letter or a
-  // separator at i + k: writes every byte but the separators that stand between two
+  // A block at byte i of the piece, with bit k of `letters` and `seps` set for a letter
+  // or a separator at i + k: writes every byte but the separators that stand between two
   // letters, and takes back written separators that now do.
   void block_aggressive(__m128i f, std::size_t i, unsigned letters, unsigned seps) {
     const bool after_letter = last_is_letter_ || pending_ != 0;
@@ -505,9 +565,10 @@ class Writer {
     alignas(16) static constexpr std::uint64_t kSteps[16][2] = {
         {0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 5}, {5, 6}, {6, 7}, {7, 8},
         {8, 9}, {9, 10}, {10, 11}, {11, 12}, {12, 13}, {13, 14}, {14, 15}, {15, 16}};
-    const __m128i base = _mm_set1_epi64x(static_cast<long long>(i));
+    const __m128i base = _mm_set1_epi64x(static_cast<long long>(base_ + i));
     char* t = t_;
     SourceRange* o = o_;
+    std::memset(fbuf_ + (o - obuf_), 0, 16);
     for (unsigned m = keep; m != 0; m &= m - 1) {
       const auto k = static_cast<std::size_t>(__builtin_ctz(m));
       *t++ = bytes[k];
@@ -537,16 +598,18 @@ class Writer {
     flush();
     out_.text.erase(out_.text.size() - bytes);
     out_.offsets.erase(out_.offsets.end() - static_cast<std::ptrdiff_t>(chars), out_.offsets.end());
+    out_.flags.erase(out_.flags.end() - static_cast<std::ptrdiff_t>(chars), out_.flags.end());
   }
 
-  // The entry of the last character written.
+  // The entry and the flags of the last character written.
   SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
+  std::uint8_t& last_flags() noexcept { return o_ != obuf_ ? fbuf_[o_ - obuf_ - 1] : out_.flags.back(); }
 
   // c equals the character of the current run, whose last copy is the last character
   // written (separators are taken back only before a letter, which starts a new run).
-  void repeat(char32_t c, SourceRange e) {
+  void repeat(char32_t c, SourceRange e, std::uint8_t flags) {
     if (++run_len_ == 2) {
-      append(c, e);
+      append(c, e, flags);
       if (pending_ != 0) ++pending_;  // a second separator in a run that may be dropped
       return;
     }
@@ -561,24 +624,28 @@ class Writer {
       if (pending_ != 0) --pending_;
     }
     last_entry().end = e.end;  // merge
+    std::uint8_t& f = last_flags();
+    f = merged_flags(f, flags);
   }
 
-  [[gnu::always_inline]] void append(char32_t c, SourceRange e) {
+  [[gnu::always_inline]] void append(char32_t c, SourceRange e, std::uint8_t flags) {
     if (c < 0x80) [[likely]] {
       *t_++ = static_cast<char>(c);
     } else {
       t_ = put_utf8(c, t_);
     }
+    fbuf_[o_ - obuf_] = flags;
     *o_++ = e;
   }
 
-  std::string_view src_;
   NormalizedText& out_;
-  bool sized_ = false;    // the result has its capacity for this text
+  std::string_view src_;
+  std::size_t base_ = 0;  // where the piece starts in the source
+  bool sized_ = false;    // the result has its capacity for this piece
   bool bounded_ = false;  // ... by the exact bound, after a growing character
   char* t_ = tbuf_;
   SourceRange* o_ = obuf_;
-  char32_t run_char_ = 0xFFFFFFFF;  // no character
+  char32_t run_char_ = kNoChar;
   std::size_t run_len_ = 0;
   // separators: the last character written is one of a run of separators, and the last
   // before that run is a letter; `pending_` of that run are written and will be taken
@@ -587,64 +654,90 @@ class Writer {
   bool last_is_letter_ = false;
   std::size_t pending_ = 0;
   SourceRange obuf_[kStagingEntries];
+  std::uint8_t fbuf_[kStagingEntries];
   char tbuf_[4 * kStagingEntries];
 };
 
 template <bool kAggressive>
-void run(std::string_view s, NormalizedText& out) {
-  Writer<kAggressive> w(s, out);
+void Writer<kAggressive>::feed(std::string_view s, std::size_t base) {
+  src_ = s;
+  base_ = base;
+  sized_ = bounded_ = false;
   const std::size_t n = s.size();
   for (std::size_t i = 0; i < n;) {
     const auto b = static_cast<unsigned char>(s[i]);
     if (b < 0x80) [[likely]] {
-      i = w.push_ascii(i, n);
+      i = push_ascii(i, n);
       continue;
     }
     const std::size_t len = utf8::char_len(s, i);
     const char32_t c = utf8::decode(s, i, len);  // U+FFFD for a stray byte
-    const SourceRange e{i, i + len};
+    const SourceRange e = entry(i, len);
     if (len != 1 && c < 0x10000 && kBmpResult[c] != 0) {
-      w.room(1);
-      w.push(kBmpResult[c], e);
+      room(1);
+      push(kBmpResult[c], e, kBmpSymbol[c] ? kSymbolFirst | kSymbolLast : 0);
       i += len;
       continue;
     }
-    w.room(kMaxFormLen);
-    if (len == 1) w.grows_at(i);  // a stray byte becomes U+FFFD, three bytes
+    room(kMaxFormLen);
+    if (len == 1) grows_at(i);  // a stray byte becomes U+FFFD, three bytes
     if (!touched(c)) {
-      w.push(c, e);
+      push(c, e, 0);
     } else if (c >= 0x10000 || kBmp.has_form[c]) {
       if (c < 0x10000 && kBmp.removed[c]) {
         i += len;
         continue;
       }
       const nfkc::Form f = nfkc::form(c);
-      if (f.len > len || f.bytes > len) w.grows_at(i);
-      for (std::size_t j = 0; j < f.len; ++j) w.push(fold(f.chars[j]), e);
+      if (f.len > len || f.bytes > len) grows_at(i);
+      for (std::size_t j = 0; j < f.len; ++j) push(fold(f.chars[j]), e, symbol_flags(f.chars[j]));
     } else if (!kBmp.removed[c]) {
-      w.push(fold(c), e);
+      push(fold(c), e, 0);
     }
     i += len;
   }
-  w.finish();
+  finish();
 }
 
 }  // namespace
 
-void fused_pipeline_into(std::string_view text, bool aggressive, NormalizedText& out) {
-  out.text.clear();
-  out.offsets.clear();
-  if (aggressive) {
-    run<true>(text, out);
-  } else {
-    run<false>(text, out);
+struct PieceNormalizer::Impl {
+  explicit Impl(NormalizationLevel level, NormalizedText& out) : level(level), out(out), basic(out), aggressive(out) {}
+  NormalizationLevel level;
+  NormalizedText& out;
+  Writer<false> basic;
+  Writer<true> aggressive;
+};
+
+PieceNormalizer::PieceNormalizer(NormalizationLevel level, NormalizedText& out)
+    : impl_(std::make_unique<Impl>(level, out)) {}
+PieceNormalizer::~PieceNormalizer() = default;
+
+void PieceNormalizer::feed(std::string_view piece, std::size_t base) {
+  switch (impl_->level) {
+    case NormalizationLevel::None: source_copy_append(piece, base, impl_->out); break;
+    case NormalizationLevel::Basic: impl_->basic.feed(piece, base); break;
+    default: impl_->aggressive.feed(piece, base); break;
   }
 }
 
-NormalizedText fused_pipeline(std::string_view text, bool aggressive) {
-  NormalizedText out;
-  fused_pipeline_into(text, aggressive, out);
-  return out;
+std::size_t PieceNormalizer::stable_chars() const noexcept {
+  switch (impl_->level) {
+    case NormalizationLevel::None: return impl_->out.offsets.size();
+    case NormalizationLevel::Basic: return impl_->basic.stable_chars();
+    default: return impl_->aggressive.stable_chars();
+  }
+}
+
+void fused_pipeline_into(std::string_view text, bool aggressive, NormalizedText& out) {
+  out.text.clear();
+  out.offsets.clear();
+  out.flags.clear();
+  if (aggressive) {
+    Writer<true>(out).feed(text, 0);
+  } else {
+    Writer<false>(out).feed(text, 0);
+  }
 }
 
 }  // namespace tarnwhisk

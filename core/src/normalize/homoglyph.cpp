@@ -68,6 +68,7 @@ NormalizedText apply(NormalizedText in) {
     i += len;
   }
   out.offsets = std::move(in.offsets);
+  out.flags = std::move(in.flags);
   return out;
 }
 

@@ -1,6 +1,7 @@
 // Undoes leetspeak: digits and symbols written for letters become those letters, so
 // "b4d" reads "bad" and "$h0p" reads "shop". Applies everywhere, numbers included.
 #include "normalize/stages.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk::leetspeak {
 
@@ -34,8 +35,17 @@ bool reaches_as_symbol_last(char32_t c) noexcept {
 }
 
 NormalizedText apply(NormalizedText in) {
-  // ASCII for ASCII, so the text changes in place and the offsets stay as they are.
-  for (char& b : in.text) b = static_cast<char>(fold(static_cast<unsigned char>(b)));
+  // ASCII for ASCII, so the text changes in place and the offsets stay as they are. The
+  // characters made of symbols are flagged, for the whole-word test.
+  if (in.flags.empty()) in.flags.assign(in.offsets.size(), 0);
+  for (std::size_t i = 0, k = 0; i < in.text.size(); ++k) {
+    const auto b = static_cast<unsigned char>(in.text[i]);
+    if (b < 0x80) {
+      if (is_symbol(b)) in.flags[k] |= kSymbolFirst | kSymbolLast;
+      in.text[i] = static_cast<char>(fold(b));
+    }
+    i += utf8::char_len(in.text, i);
+  }
   return in;
 }
 

@@ -31,11 +31,11 @@ NormalizedText apply(NormalizedText in) {
     const Form f = form(c);
     if (f.len == 0) {
       utf8::encode(c, out.text);
-      out.offsets.push_back(in.offsets[k]);
+      copy_entry(in, k, out);
     } else {
       for (std::size_t j = 0; j < f.len; ++j) {  // several characters share one entry
         utf8::encode(f.chars[j], out.text);
-        out.offsets.push_back(in.offsets[k]);
+        copy_entry(in, k, out);
       }
     }
     i += len;

@@ -12,10 +12,9 @@
 
 namespace tarnwhisk {
 
-void source_copy_into(std::string_view text, NormalizedText& out) {
-  out.text.assign(text);
-  out.offsets.clear();
-  out.offsets.reserve(text.size());
+void source_copy_append(std::string_view text, std::size_t base, NormalizedText& out) {
+  out.text.append(text);
+  out.offsets.reserve(out.offsets.size() + text.size());
   // Taken in chunks of 256 bytes, so that the choice between the two loops is made
   // rarely and the same way many times over: a stretch of chunks that are all ASCII
   // (one character a byte) has its entries made in one go.
@@ -33,16 +32,23 @@ void source_copy_into(std::string_view text, NormalizedText& out) {
     std::size_t j = i;
     while (j + kChunk <= text.size() && ascii_chunk(j)) j += kChunk;
     if (j != i) {
-      out.offsets.insert(out.offsets.end(), IdentityEntries{i}, IdentityEntries{j});
+      out.offsets.insert(out.offsets.end(), IdentityEntries{base + i}, IdentityEntries{base + j});
       i = j;
       continue;
     }
     for (const std::size_t stop = std::min(text.size(), i + kChunk); i < stop;) {
       const std::size_t len = utf8::char_len(text, i);
-      out.offsets.push_back({i, i + len});
+      out.offsets.push_back({base + i, base + i + len});
       i += len;
     }
   }
+}
+
+void source_copy_into(std::string_view text, NormalizedText& out) {
+  out.text.clear();
+  out.offsets.clear();
+  out.flags.clear();
+  source_copy_append(text, 0, out);
 }
 
 NormalizedText source_copy(std::string_view text) {

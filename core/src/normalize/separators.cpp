@@ -43,7 +43,7 @@ NormalizedText apply(NormalizedText in) {
       }
     }
     utf8::encode(c, out.text);
-    out.offsets.push_back(in.offsets[k]);
+    copy_entry(in, k, out);
     last_is_letter = is_letter(c);
     i += len;
     ++k;

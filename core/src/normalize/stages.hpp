@@ -17,6 +17,21 @@
 
 namespace tarnwhisk {
 
+// Flags follow their characters through the stages: a stage that copies, repeats or
+// drops a character's entry does the same with its flag. A merge keeps the bits that
+// describe a run's first character from the first and those that describe its last
+// character from the last.
+inline constexpr std::uint8_t kFirstSideFlags = kSymbolFirst;
+inline constexpr std::uint8_t kLastSideFlags = kSymbolLast;
+inline std::uint8_t merged_flags(std::uint8_t first, std::uint8_t last) noexcept {
+  return static_cast<std::uint8_t>((first & kFirstSideFlags) | (last & kLastSideFlags));
+}
+// Appends entry k of `in`, with its flag when `in` has flags, to `out`.
+inline void copy_entry(const NormalizedText& in, std::size_t k, NormalizedText& out) {
+  out.offsets.push_back(in.offsets[k]);
+  if (!in.flags.empty()) out.flags.push_back(in.flags[k]);
+}
+
 namespace strip_bidi {
 NormalizedText apply(NormalizedText in);
 // True for the invisible and direction-control characters the stage deletes.
@@ -117,15 +132,17 @@ inline std::size_t skip_ascii(std::string_view s, std::size_t i) noexcept {
 // The level-None text: a copy of `text` with one entry per source character.
 NormalizedText source_copy(std::string_view text);
 void source_copy_into(std::string_view text, NormalizedText& out);
+// Appends the level-None text of `text`, a piece of a source that starts at source byte
+// `base`, to `out`.
+void source_copy_append(std::string_view text, std::size_t base, NormalizedText& out);
 
 // The pipeline run one stage after another, each stage a separate pass. It defines what
 // normalize() returns; normalize() computes the same in one pass (fused_pipeline).
 NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level);
 
 // strip_bidi, nfkc, casefold, homoglyph, leetspeak and collapse, and then separators if
-// `aggressive`, in one pass over `text`. The _into form replaces the contents of `out`,
-// keeping the capacity of its buffers.
-NormalizedText fused_pipeline(std::string_view text, bool aggressive);
+// `aggressive`, in one pass over `text`, replacing the contents of `out` and keeping
+// the capacity of its buffers.
 void fused_pipeline_into(std::string_view text, bool aggressive, NormalizedText& out);
 
 }  // namespace tarnwhisk

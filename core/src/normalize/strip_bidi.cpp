@@ -34,7 +34,7 @@ NormalizedText apply(NormalizedText in) {
       // Re-encoding writes U+FFFD for an ill-formed byte, so that dropping a character
       // can never join stray bytes on either side into a new character.
       utf8::encode(c, out.text);
-      out.offsets.push_back(in.offsets[k]);
+      copy_entry(in, k, out);
     }
     i += len;
   }

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "normalize/stages.hpp"
 #include "tarnwhisk/matcher.hpp"
 #include "utf8.hpp"
 
@@ -19,45 +18,11 @@ inline bool naive_is_word_byte(unsigned char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// For each character of `normalized`: whether leetspeak made it of "!", "$" or "@", as
-// seen from its first and from its last source character (they differ only where
-// collapse merged a run). Every source character of the range is decoded; the form of
-// a compatibility character is its NFKC form.
-struct SymbolSides {
-  std::vector<bool> first, last;
-};
-
-inline SymbolSides naive_symbol_sides(const NormalizedText& normalized, std::string_view source) {
-  auto symbol = [](char32_t c) { return c == '!' || c == '$' || c == '@'; };
-  auto form = [](char32_t c) {
-    const nfkc::Form f = nfkc::form(c);
-    return f.len == 0 ? std::u32string(1, c) : std::u32string(f.chars, f.len);
-  };
-  SymbolSides out;
-  std::size_t k = 0;
-  for (std::size_t i = 0; i < normalized.text.size(); ++k) {
-    const std::size_t len = utf8::char_len(normalized.text, i);
-    const bool letter = len == 1 && naive_is_word_byte(static_cast<unsigned char>(normalized.text[i]));
-    std::u32string chars;
-    const SourceRange r = normalized.offsets.at(k);
-    for (std::size_t p = r.start; p < r.end;) {
-      const std::size_t n = utf8::char_len(source, p);
-      chars.push_back(utf8::decode(source, p, n));
-      p += n;
-    }
-    out.first.push_back(letter && symbol(form(chars.front()).front()));
-    out.last.push_back(letter && symbol(form(chars.back()).back()));
-    i += len;
-  }
-  return out;
-}
-
 // Hits of `patterns` (pattern i belongs to entries[i]; empty patterns never match) in
-// `normalized`, made from `source`, under `mode`.
+// `normalized` under `mode`.
 inline std::vector<Match> naive_scan(const std::vector<std::string>& patterns,
                                      const std::vector<WordEntry>& entries,
-                                     const NormalizedText& normalized, MatchMode mode,
-                                     std::string_view source) {
+                                     const NormalizedText& normalized, MatchMode mode) {
   const std::string& t = normalized.text;
   // The characters of the normalised text, each with its first byte and its symbol sides.
   std::vector<std::size_t> char_at(t.size() + 1, SIZE_MAX);  // byte -> character index
@@ -67,7 +32,6 @@ inline std::vector<Match> naive_scan(const std::vector<std::string>& patterns,
     first_byte.push_back(i);
     i += utf8::char_len(t, i);
   }
-  const SymbolSides sides = naive_symbol_sides(normalized, source);
   const std::size_t chars = first_byte.size();
   auto is_word_char = [&](std::size_t k) {
     return naive_is_word_byte(static_cast<unsigned char>(t[first_byte[k]])) &&
@@ -75,11 +39,15 @@ inline std::vector<Match> naive_scan(const std::vector<std::string>& patterns,
   };
   // Whether the character k beside a hit is punctuation: a run of symbol letters going
   // away from the hit (step +1 or -1) with no word character right behind it.
+  // A character made of a symbol, as seen from the side `bit` names.
+  auto symbol = [&](std::size_t k, std::uint8_t bit) {
+    return !normalized.flags.empty() && is_word_char(k) && (normalized.flags[k] & bit) != 0;
+  };
   auto punctuation = [&](std::size_t k, int step) {
-    const std::vector<bool>& side = step > 0 ? sides.first : sides.last;
+    const std::uint8_t bit = step > 0 ? kSymbolFirst : kSymbolLast;
     std::size_t j = k;
     std::size_t run = 0;
-    while (j < chars && side[j]) {
+    while (j < chars && symbol(j, bit)) {
       ++run;
       if (step < 0 && j == 0) return true;  // the run reaches the start of the text
       j += static_cast<std::size_t>(step);

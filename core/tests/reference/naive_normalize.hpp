@@ -20,6 +20,7 @@ namespace tarnwhisk::reference {
 struct Char {
   char32_t cp;
   SourceRange entry;
+  std::uint8_t flags = 0;
 
   bool operator==(const Char&) const = default;
 };
@@ -31,7 +32,7 @@ inline Chars decode(const NormalizedText& nt) {
   std::size_t k = 0;
   for (std::size_t i = 0; i < nt.text.size(); ++k) {
     const std::size_t len = utf8::char_len(nt.text, i);
-    out.push_back({utf8::decode(nt.text, i, len), nt.offsets.at(k)});
+    out.push_back({utf8::decode(nt.text, i, len), nt.offsets.at(k), nt.flags.empty() ? std::uint8_t{0} : nt.flags.at(k)});
     i += len;
   }
   return out;
@@ -42,6 +43,7 @@ inline NormalizedText encode(const Chars& chars) {
   for (const Char& c : chars) {
     utf8::encode(c.cp, out.text);
     out.offsets.push_back(c.entry);
+    out.flags.push_back(c.flags);
   }
   return out;
 }
@@ -61,7 +63,7 @@ inline Chars nfkc(const Chars& in) {
   for (const Char& c : in) {
     const nfkc::Form f = tarnwhisk::nfkc::form(c.cp);
     if (f.len == 0) out.push_back(c);
-    for (std::size_t j = 0; j < f.len; ++j) out.push_back({f.chars[j], c.entry});
+    for (std::size_t j = 0; j < f.len; ++j) out.push_back({f.chars[j], c.entry, c.flags});
   }
   return out;
 }
@@ -109,7 +111,9 @@ inline Chars leetspeak(Chars in) {
   static const std::u32string kTo = U"isoieastbga";
   for (Char& c : in) {
     const std::size_t p = kFrom.find(c.cp);
-    if (p != std::u32string::npos) c.cp = kTo[p];
+    if (p == std::u32string::npos) continue;
+    if (c.cp == U'!' || c.cp == U'$' || c.cp == U'@') c.flags |= kSymbolFirst | kSymbolLast;
+    c.cp = kTo[p];
   }
   return in;
 }
@@ -120,7 +124,9 @@ inline Chars collapse(const Chars& in) {
     std::size_t j = i;
     while (j < in.size() && in[j].cp == in[i].cp) ++j;
     if (j - i >= 3) {
-      out.push_back({in[i].cp, {in[i].entry.start, in[j - 1].entry.end}});
+      // The run's first character tells of its start, the last of its end.
+      const std::uint8_t flags = static_cast<std::uint8_t>((in[i].flags & kSymbolFirst) | (in[j - 1].flags & kSymbolLast));
+      out.push_back({in[i].cp, {in[i].entry.start, in[j - 1].entry.end}, flags});
     } else {
       for (std::size_t r = i; r < j; ++r) out.push_back(in[r]);
     }
