@@ -1,6 +1,6 @@
 // Automaton: the multi-lane scan must report exactly the occurrences of the one-lane
-// search (find from 0, resuming at each end), whether or not the text can be cut, and
-// both must agree with brute force at either table width.
+// search (one byte at a time), whether or not the text can be cut and however it
+// arrives in pieces, and both must agree with brute force at either table width.
 #include "matcher/automaton.hpp"
 
 #include <gtest/gtest.h>
@@ -16,13 +16,30 @@ namespace {
 
 using Occ = std::tuple<std::uint32_t, std::size_t, std::size_t>;
 
-std::vector<Occ> by_find(const Automaton& a, const std::string& text) {
+// The search carried across pieces of `piece` bytes (1: one byte at a time, which is
+// always the plain one-lane search).
+std::vector<Occ> by_pieces(const Automaton& a, const std::string& text, std::size_t piece) {
   const auto* t = reinterpret_cast<const unsigned char*>(text.data());
+  std::vector<std::vector<Occ>> lanes(Automaton::kLanes);
+  auto sink = [&](const Occurrence& o, int lane) { lanes[lane].emplace_back(o.pattern, o.start, o.end); };
   std::vector<Occ> out;
-  Occurrence o;
-  for (std::size_t pos = 0; a.find(t, text.size(), pos, o); pos = o.end) out.emplace_back(o.pattern, o.start, o.end);
+  auto collect = [&] {
+    for (auto& lane : lanes) {
+      out.insert(out.end(), lane.begin(), lane.end());
+      lane.clear();
+    }
+  };
+  Automaton::Chain chain = a.start_chain();
+  for (std::size_t end = std::min(piece, text.size()); ; end = std::min(end + piece, text.size())) {
+    a.advance(t, end, chain, sink);
+    collect();
+    if (end == text.size()) break;
+  }
+  a.finish(t, text.size(), chain, sink);
+  collect();
   return out;
 }
+std::vector<Occ> by_find(const Automaton& a, const std::string& text) { return by_pieces(a, text, 1); }
 
 std::vector<Occ> by_scan(const Automaton& a, const std::string& text) {
   std::vector<std::vector<Occ>> lanes(Automaton::kLanes);
@@ -65,7 +82,9 @@ TEST(Automaton, LanesReportWhatOneSearchFinds) {
       ASSERT_TRUE(a) << error;
       std::string text;
       for (std::size_t len = below(4000); len > 0; --len) text += s.text_bytes[below(s.text_bytes.size())];
-      ASSERT_EQ(by_scan(*a, text), by_find(*a, text)) << s.name << ", round " << round;
+      const std::vector<Occ> one = by_find(*a, text);
+      ASSERT_EQ(by_scan(*a, text), one) << s.name << ", round " << round;
+      ASSERT_EQ(by_pieces(*a, text, 1 + below(1500)), one) << s.name << ", round " << round;
     }
   }
 }

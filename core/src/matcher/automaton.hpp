@@ -43,18 +43,6 @@ class Automaton {
                                           const Limits& limits, bool prefilter,
                                           std::string& error);
 
-  // The leftmost-longest occurrence that starts at or after `pos` in text[0, n); among
-  // identical patterns the lowest id. Returns false when there is none.
-  bool find(const unsigned char* text, std::size_t n, std::size_t pos,
-            Occurrence& out) const noexcept {
-    if (pos >= n || max_match_ == kDead) return false;
-    if (!trans16_.empty())
-      return prefilter_.active() ? search<true>(trans16_.data(), text, n, pos, out)
-                                 : search<false>(trans16_.data(), text, n, pos, out);
-    return prefilter_.active() ? search<true>(trans_.data(), text, n, pos, out)
-                               : search<false>(trans_.data(), text, n, pos, out);
-  }
-
   // Number of independent searches that scan() runs side by side on a long text.
   static constexpr int kLanes = 4;
 
@@ -66,18 +54,67 @@ class Automaton {
   // lies before every occurrence of lane k + 1; each lane reports in text order.
   template <class Sink>
   void scan(const unsigned char* text, std::size_t n, Sink&& sink) const {
-    if (max_match_ == kDead) return;
+    Chain chain = start_chain();
+    advance(text, n, chain, sink);
+    finish(text, n, chain, sink);
+  }
+
+  // The search of scan() over a text that arrives in pieces: where it stands after the
+  // bytes read so far. A later piece is read from `pos` on; the bytes from restart()
+  // on must still be there, since a pending occurrence is reported only when the
+  // search knows it cannot grow, and the search then goes on from its end.
+  struct Chain {
+    std::size_t pos;
+    std::uint32_t s;         // state
+    std::uint32_t last;      // match state of the pending occurrence, DEAD if none
+    std::size_t last_end;    // where that occurrence ends
+  };
+  Chain start_chain() const noexcept { return {0, start_, kDead, 0}; }
+  static std::size_t restart(const Chain& c) noexcept { return c.last != kDead ? c.last_end : c.pos; }
+
+  // Reads text[chain.pos, n), reporting as scan() does every occurrence that no later
+  // byte can change, and leaves `chain` at n. Positions are indexes into `text`; a
+  // caller that drops bytes from the front moves chain.pos and chain.last_end with them.
+  template <class Sink>
+  void advance(const unsigned char* text, std::size_t n, Chain& chain, Sink&& sink) const {
+    if (max_match_ == kDead || chain.pos >= n) {
+      chain.pos = std::max(chain.pos, n);
+      return;
+    }
     Lane lanes[kLanes];
-    const int used = prefilter_.active() ? 1 : cut(text, n, lanes);
+    const int used = prefilter_.active() ? 1 : cut(text, chain, n, lanes);
     if (used == 1) {
-      Occurrence occ;
-      for (std::size_t pos = 0; find(text, n, pos, occ); pos = occ.end) sink(occ, 0);
+      if (!trans16_.empty()) {
+        prefilter_.active() ? run_chain<true>(trans16_.data(), text, n, chain, sink)
+                            : run_chain<false>(trans16_.data(), text, n, chain, sink);
+      } else {
+        prefilter_.active() ? run_chain<true>(trans_.data(), text, n, chain, sink)
+                            : run_chain<false>(trans_.data(), text, n, chain, sink);
+      }
       return;
     }
     if (!trans16_.empty()) {
       run_lanes(trans16_.data(), text, lanes, sink);
     } else {
       run_lanes(trans_.data(), text, lanes, sink);
+    }
+    const Lane& end = lanes[kLanes - 1];
+    chain = {end.i, end.s, end.last, end.last_end};
+  }
+
+  // The text ends at n (advance() has read it all): reports the pending occurrence, and
+  // what follows it, until none is pending.
+  template <class Sink>
+  void finish(const unsigned char* text, std::size_t n, Chain& chain, Sink&& sink) const {
+    if (max_match_ == kDead) return;
+    while (chain.last != kDead) {
+      sink(occurrence(chain.last, chain.last_end), kLanes - 1);
+      chain = {chain.last_end, start_, kDead, 0};
+      if (!trans16_.empty()) {
+        run_chain<false>(trans16_.data(), text, n, chain, sink, kLanes - 1);
+      } else {
+        run_chain<false>(trans_.data(), text, n, chain, sink, kLanes - 1);
+      }
     }
   }
 
@@ -169,7 +206,10 @@ class Automaton {
         for (int k = 0; k < kLanes; ++k)
           if (lanes[k].s <= max_match) settle(lanes[k], k, sink);
     }
-    for (int k = 0; k < kLanes; ++k) drain(trans, lanes[k], text, k, sink);
+    // Every lane but the last ends at a byte that no pattern contains; the last goes on
+    // in the next piece.
+    for (int k = 0; k + 1 < kLanes; ++k) drain(trans, lanes[k], text, k, sink);
+    run_to_end(trans, lanes[kLanes - 1], text, kLanes - 1, sink);
   }
 
   // The search loop. State ids are pre-multiplied by the stride, so a step is one load:
@@ -177,16 +217,20 @@ class Automaton {
   // States are numbered DEAD, match states, START, others: one compare against
   // `special` tells whether the state needs attention. With kSkip, START counts as
   // special too: no occurrence is in progress there, so the prefilter may skip ahead.
-  template <bool kSkip, class Entry>
-  bool search(const Entry* const trans, const unsigned char* text, std::size_t n, std::size_t i,
-              Occurrence& out) const noexcept {
+  // At DEAD the pending occurrence is reported and the search goes on at its end.
+  template <bool kSkip, class Entry, class Sink>
+  void run_chain(const Entry* const trans, const unsigned char* text, std::size_t n, Chain& chain,
+                 Sink& sink, int lane = 0) const {
     const std::uint8_t* const cls = classes_.data();
     const std::uint32_t special = kSkip ? start_ : max_match_;
     const std::uint32_t max_match = max_match_;
-    std::uint32_t s = start_;
-    std::uint32_t last = kDead;
-    std::size_t last_end = 0;
-    if constexpr (kSkip) i = prefilter_.next(text, n, i);
+    std::uint32_t s = chain.s;
+    std::uint32_t last = chain.last;
+    std::size_t last_end = chain.last_end;
+    std::size_t i = chain.pos;
+    if constexpr (kSkip) {
+      if (s == start_) i = prefilter_.next(text, n, i);
+    }
     while (i < n) {
       const Entry* row = trans + cls[text[i]];
 #if defined(__GNUC__)
@@ -197,8 +241,13 @@ class Automaton {
       s = load(row, s);
       ++i;
       if (s <= special) [[unlikely]] {
-        if (s == kDead) break;
-        if (s <= max_match) {
+        if (s == kDead) {
+          sink(occurrence(last, last_end), lane);
+          i = last_end;
+          s = start_;
+          last = kDead;
+          if constexpr (kSkip) i = prefilter_.next(text, n, i);
+        } else if (s <= max_match) {
           last = s;
           last_end = i;
         } else if constexpr (kSkip) {
@@ -206,30 +255,29 @@ class Automaton {
         }
       }
     }
-    if (last == kDead) return false;
-    const std::size_t index = last >> id_shift_;
-    out.pattern = match_pattern_[index];
-    out.end = last_end;
-    out.start = last_end - match_len_[index];
-    return true;
+    chain = {std::max(i, n), s, last, last_end};
   }
 
   // Texts shorter than this are searched in one piece.
   static constexpr std::size_t kMinCut = 256;
 
-  // Cuts text[0, n) into kLanes parts at bytes that no pattern contains, near equal
-  // spacing, and sets up one lane per part. Returns kLanes, or 1 when the text is short
-  // or has no such bytes where needed.
-  int cut(const unsigned char* text, std::size_t n, Lane* lanes) const noexcept {
-    if (n < kMinCut || !has_free_class_) return 1;
-    std::size_t begin = 0;
+  // Cuts text[chain.pos, n) into kLanes parts at bytes that no pattern contains, near
+  // equal spacing, and sets up one lane per part, the first going on from `chain`.
+  // Returns kLanes, or 1 when the text is short or has no such bytes where needed.
+  int cut(const unsigned char* text, const Chain& chain, std::size_t n, Lane* lanes) const noexcept {
+    const std::size_t from = chain.pos;
+    if (n - from < kMinCut || !has_free_class_) return 1;
+    std::size_t begin = from;
     for (int k = 0; k + 1 < kLanes; ++k) {
-      std::size_t q = std::max(n / kLanes * static_cast<std::size_t>(k + 1), begin);
+      std::size_t q = std::max(from + (n - from) / kLanes * static_cast<std::size_t>(k + 1), begin);
       while (q < n && classes_[text[q]] != 0) ++q;
       if (q >= n) return 1;
       lanes[k] = {begin, q, start_, kDead, 0};
       begin = q + 1;
     }
+    lanes[0].s = chain.s;
+    lanes[0].last = chain.last;
+    lanes[0].last_end = chain.last_end;
     lanes[kLanes - 1] = {begin, n, start_, kDead, 0};
     return kLanes;
   }
@@ -258,17 +306,23 @@ class Automaton {
 
   // Runs a lane alone to its end.
   template <class Entry, class Sink>
+  void run_to_end(const Entry* trans, Lane& lane, const unsigned char* text, int id, Sink& sink) const {
+    while (lane.i < lane.end) {
+      lane.s = load(trans + classes_[text[lane.i]], lane.s);
+      ++lane.i;
+      if (lane.s <= max_match_) [[unlikely]] {
+        settle(lane, id, sink);
+      }
+    }
+  }
+
+  // Runs a lane alone to its end, which is as good as the end of the text: a pending
+  // occurrence is reported and the lane goes on after it.
+  template <class Entry, class Sink>
   void drain(const Entry* trans, Lane& lane, const unsigned char* text, int id, Sink& sink) const {
     for (;;) {
-      while (lane.i < lane.end) {
-        lane.s = load(trans + classes_[text[lane.i]], lane.s);
-        ++lane.i;
-        if (lane.s <= max_match_) [[unlikely]] {
-          settle(lane, id, sink);
-        }
-      }
+      run_to_end(trans, lane, text, id, sink);
       if (lane.last == kDead) return;
-      // The text ended with an occurrence pending: report it and go on after it.
       sink(occurrence(lane.last, lane.last_end), id);
       lane.i = lane.last_end;
       lane.s = start_;
