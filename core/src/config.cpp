@@ -7,7 +7,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "normalize/stages.hpp"
+#include "hit_stream.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
@@ -115,50 +115,6 @@ std::vector<WordEntry> merged_entries(const std::vector<Language>& languages, bo
   return entries;
 }
 
-// Bytes that occur in some pattern: no occurrence can contain any other byte.
-std::array<bool, 256> pattern_bytes(const std::vector<WordEntry>& entries) {
-  std::array<bool, 256> used{};
-  for (const WordEntry& entry : entries) {
-    for (unsigned char b : normalize(entry.word, NormalizationLevel::Basic).text) used[b] = true;
-  }
-  return used;
-}
-
-// Bytes after which a long text can be cut into pieces that are normalised and scanned
-// on their own with the same result as the whole: an ASCII byte that no stage of `level`
-// changes, removes or reads as a letter (so no run, separator rule or boundary test
-// reaches across it) and that no pattern contains (so no occurrence crosses it).
-std::array<bool, 256> cut_bytes(const std::array<bool, 256>& in_patterns, NormalizationLevel level) {
-  std::array<bool, 256> cut{};
-  for (int b = 0; b < 0x80; ++b) {
-    const char c = static_cast<char>(b);
-    const bool word_byte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                           (c >= '0' && c <= '9') || c == '_';
-    const bool leet = c == '!' || c == '$' || c == '@';
-    const bool separator = std::string_view("\t *,-./:;\\_|").find(c) != std::string_view::npos;
-    cut[b] = !word_byte && !leet && !(separator && level == NormalizationLevel::Aggressive) &&
-             !in_patterns[b];
-  }
-  return cut;
-}
-
-// What the stages that look at one character at a time make of `c`: nothing, or
-// characters of which the first and the last are given.
-struct Ends {
-  bool removed;
-  char32_t first;
-  char32_t last;
-};
-
-Ends ends_of(char32_t c, NormalizationLevel level) noexcept {
-  if (level == NormalizationLevel::None) return {false, c, c};
-  if (strip_bidi::removes(c)) return {true, 0, 0};
-  auto fold = [](char32_t x) { return leetspeak::fold(homoglyph::fold(casefold::fold(x))); };
-  const nfkc::Form form = nfkc::form(c);
-  if (form.len == 0) return {false, fold(c), fold(c)};
-  return {false, fold(form.chars[0]), fold(form.chars[form.len - 1])};
-}
-
 }  // namespace
 
 Result<Tarnwhisk> TarnwhiskBuilder::build() {
@@ -170,7 +126,6 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
                                                   config.removed_words_);
   if (entries.empty()) return Error::no_words();
   const NormalizationLevel level = config.normalization_.value_or(NormalizationLevel::Basic);
-  const std::array<bool, 256> in_patterns = pattern_bytes(entries);
 
   Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_);
   if (!matcher) return matcher.error();
@@ -181,8 +136,6 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
   filter.match_mode_ = config.match_mode_.value_or(MatchMode::WordBoundary);
   filter.normalization_ = level;
   filter.piece_bytes_ = config.piece_bytes_;
-  filter.cut_after_ = cut_bytes(in_patterns, level);
-  for (int b = 0xC2; b < 0x100; ++b) filter.cut_before_lead_[b] = !in_patterns[b];
   filter.scorer_threshold_ = config.scorer_threshold_.value_or(0.5f);
   filter.scorer_ = std::move(config.scorer_);
   return filter;
@@ -193,38 +146,6 @@ Tarnwhisk::Tarnwhisk(Matcher matcher, Allowlist allowlist)
 Tarnwhisk::Tarnwhisk(Tarnwhisk&&) noexcept = default;
 Tarnwhisk& Tarnwhisk::operator=(Tarnwhisk&&) noexcept = default;
 Tarnwhisk::~Tarnwhisk() = default;
-
-std::size_t Tarnwhisk::next_cut(std::string_view text, std::size_t from) const noexcept {
-  for (std::size_t i = std::max<std::size_t>(from, 1); i < text.size(); ++i) {
-    const auto prev = static_cast<unsigned char>(text[i - 1]);
-    const auto next = static_cast<unsigned char>(text[i]);
-    // After the last byte of a run of a cut byte, before an ASCII byte: the run stays
-    // whole in one piece and nothing that a stage removes or expands stands at the cut.
-    if (next < 0x80) {
-      if (cut_after_[prev] && next != prev) return i;
-      continue;
-    }
-    // Before a character whose normal form starts with a character that no pattern
-    // can contain (so no occurrence reaches across and the boundary test sees a
-    // non-word byte either way), after one whose normal form ends differently (so no run
-    // is split) and with neither removed. This is what keeps a text without any ASCII,
-    // however long, in pieces too.
-    if (!cut_before_lead_[next]) continue;
-    const std::size_t len = utf8::char_len(text, i);
-    if (len == 1) continue;
-    std::size_t start = i - 1;
-    while (!utf8::is_char_boundary(text, start)) --start;
-    const std::size_t prev_len = i - start;
-    const Ends after = ends_of(utf8::decode(text, i, len), normalization_);
-    const Ends before = ends_of(utf8::decode(text, start, prev_len), normalization_);
-    if (after.removed || before.removed || before.last == after.first) continue;
-    if (after.first < 0x80) continue;
-    std::string first;
-    utf8::encode(after.first, first);
-    if (cut_before_lead_[static_cast<unsigned char>(first[0])]) return i;
-  }
-  return text.size();
-}
 
 namespace {
 
@@ -246,8 +167,7 @@ struct Scratch {
   }
 };
 
-// Texts up to this many bytes use the small buffers below; longer ones, and the pieces
-// of long texts, the large ones.
+// Texts up to this many bytes use the small buffers below; longer ones the large ones.
 constexpr std::size_t kShortText = 4 * 1024;
 
 // Short texts: up to 16 KiB of normalised text and 4096 offsets (64 KiB).
@@ -256,8 +176,8 @@ Scratch& short_scratch() {
   return scratch;
 }
 
-// Pieces of long texts: room for two default pieces (~2 MiB of offsets), since a piece
-// runs to the next cut after the piece size and the buffers grow by doubling.
+// Texts up to a piece long: room for two default pieces (~2 MiB of offsets), since the
+// buffers grow by doubling.
 Scratch& piece_scratch() {
   constexpr std::size_t kPiece = TarnwhiskBuilder::kDefaultPieceBytes;
   thread_local Scratch scratch{{}, 4 * kPiece, 2 * kPiece};
@@ -267,37 +187,29 @@ Scratch& piece_scratch() {
 }  // namespace
 
 template <class Visit>
-void Tarnwhisk::for_each_piece(std::string_view text, Visit&& visit) const {
-  // A long text in pieces: its normalised text is the concatenation of theirs, so each
-  // piece's hits only need shifting by where the piece starts in either text.
-  std::size_t source_base = 0;
-  std::size_t normalized_base = 0;
-  // Nothing runs between normalising a piece and scanning it that could call back into
-  // a filter on this thread (`visit` sees only the hits), so the buffers are never in
-  // use twice at once.
-  Scratch& scratch = piece_scratch();
-  NormalizedText& piece = scratch.text;
-  struct Trim {
-    Scratch& scratch;
-    ~Trim() { scratch.trim(); }
-  } trim{scratch};
-  while (source_base < text.size()) {
-    const std::size_t cut = next_cut(text, source_base + piece_bytes_);
-    normalize_into(text.substr(source_base, cut - source_base), normalization_, piece);
-    std::vector<Match> hits = matcher_.scan(piece, match_mode_);
-    for (Match& hit : hits) {
-      hit.start += source_base;
-      hit.end += source_base;
-      hit.normalized_start += normalized_base;
-      hit.normalized_end += normalized_base;
+bool Tarnwhisk::for_each_piece(std::string_view text, const Poll* poll, Visit&& visit) const {
+  // The text in pieces, normalised and scanned as one: each piece's hits come out as soon
+  // as nothing later can change them. The per-call state is the stream's own, so `poll`
+  // may use this filter (or any) again.
+  HitStream stream(matcher_, normalization_, match_mode_);
+  std::vector<Match> hits;
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t to = piece_end(text, from, piece_bytes_);
+    stream.feed(text.substr(from, to - from), hits);
+    if (!hits.empty()) {
+      if (!visit(hits)) return true;
+      hits.clear();
     }
-    if (!visit(std::move(hits))) return;
-    source_base = cut;
-    normalized_base += piece.text.size();
+    from = to;
+    if (poll && from < text.size() && !(*poll)(from)) return false;
   }
+  stream.finish(hits);
+  if (!hits.empty()) visit(hits);
+  return true;
 }
 
-std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
+std::vector<Match> Tarnwhisk::scan(std::string_view text, const Poll* poll, bool& done) const {
+  done = true;
   if (piece_bytes_ == 0 || text.size() <= piece_bytes_) {
     // Nothing runs between normalising and scanning that could call back into a filter
     // on this thread, so the scratch buffers are never in use twice at once.
@@ -308,19 +220,17 @@ std::vector<Match> Tarnwhisk::scan(std::string_view text) const {
     return hits;
   }
   std::vector<Match> hits;
-  for_each_piece(text, [&](std::vector<Match> piece_hits) {
-    if (hits.empty()) {
-      hits = std::move(piece_hits);
-    } else {
-      hits.insert(hits.end(), piece_hits.begin(), piece_hits.end());
-    }
+  done = for_each_piece(text, poll, [&](const std::vector<Match>& piece_hits) {
+    hits.insert(hits.end(), piece_hits.begin(), piece_hits.end());
     return true;
   });
   return hits;
 }
 
-std::vector<Match> Tarnwhisk::find(std::string_view text) const {
-  std::vector<Match> hits = scan(text);
+std::optional<std::vector<Match>> Tarnwhisk::find(std::string_view text, const Poll* poll) const {
+  bool done = true;
+  std::vector<Match> hits = scan(text, poll, done);
+  if (!done) return std::nullopt;
   if (!allowlist_.empty() && !hits.empty()) hits = allowlist_.filter(text, std::move(hits));
   if (scorer_ && !hits.empty()) {
     // A NaN score fails the comparison and drops the hit.
@@ -329,34 +239,45 @@ std::vector<Match> Tarnwhisk::find(std::string_view text) const {
   return hits;
 }
 
-std::string Tarnwhisk::censor(std::string_view text) const {
-  const std::vector<Match> hits = find(text);
-  return censor::apply(text, hits, censor_style_, mask_char_);
+std::vector<Match> Tarnwhisk::find(std::string_view text) const { return *find(text, nullptr); }
+
+std::string Tarnwhisk::censor(std::string_view text) const { return *censor(text, nullptr); }
+
+bool Tarnwhisk::contains_profanity(std::string_view text) const { return *contains_profanity(text, nullptr); }
+
+std::optional<std::vector<Match>> Tarnwhisk::find(std::string_view text, const Poll& poll) const {
+  return find(text, &poll);
 }
 
-bool Tarnwhisk::contains_profanity(std::string_view text) const {
+std::optional<std::string> Tarnwhisk::censor(std::string_view text, const Poll& poll) const {
+  return censor(text, &poll);
+}
+
+std::optional<bool> Tarnwhisk::contains_profanity(std::string_view text, const Poll& poll) const {
+  return contains_profanity(text, &poll);
+}
+
+std::optional<std::string> Tarnwhisk::censor(std::string_view text, const Poll* poll) const {
+  const std::optional<std::vector<Match>> hits = find(text, poll);
+  if (!hits) return std::nullopt;
+  return censor::apply(text, *hits, censor_style_, mask_char_);
+}
+
+std::optional<bool> Tarnwhisk::contains_profanity(std::string_view text, const Poll* poll) const {
   // Without an allowlist or a scorer every hit of the matcher counts, so a long text
   // needs reading only up to the first piece that has one.
-  if (!allowlist_.empty() || scorer_ || piece_bytes_ == 0 || text.size() <= piece_bytes_)
-    return !find(text).empty();
+  if (!allowlist_.empty() || scorer_ || piece_bytes_ == 0 || text.size() <= piece_bytes_) {
+    const std::optional<std::vector<Match>> hits = find(text, poll);
+    if (!hits) return std::nullopt;
+    return !hits->empty();
+  }
   bool found = false;
-  for_each_piece(text, [&](std::vector<Match> hits) {
-    found = !hits.empty();
-    return !found;
+  const bool done = for_each_piece(text, poll, [&](const std::vector<Match>&) {
+    found = true;
+    return false;
   });
+  if (!done) return std::nullopt;
   return found;
-}
-
-std::optional<std::vector<Match>> Tarnwhisk::find(std::string_view text, const Poll&) const {
-  return find(text);
-}
-
-std::optional<std::string> Tarnwhisk::censor(std::string_view text, const Poll&) const {
-  return censor(text);
-}
-
-std::optional<bool> Tarnwhisk::contains_profanity(std::string_view text, const Poll&) const {
-  return contains_profanity(text);
 }
 
 }  // namespace tarnwhisk

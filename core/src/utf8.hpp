@@ -100,6 +100,26 @@ inline bool is_char_boundary(std::string_view s, std::size_t p) noexcept {
   return true;
 }
 
+// The number of bytes at the end of `s` (0 to 3) that begin a well-formed sequence
+// without finishing it: where a text cut there goes on, they may be one character.
+inline std::size_t incomplete_tail(std::string_view s) noexcept {
+  for (std::size_t k = 1; k <= 3 && k <= s.size(); ++k) {
+    const auto lead = static_cast<unsigned char>(s[s.size() - k]);
+    if (lead >= 0x80 && lead < 0xC0) continue;  // a continuation byte: look further back
+    if (lead < 0xC2 || lead > 0xF4) return 0;
+    const std::size_t need = lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    if (need <= k) return 0;
+    if (k >= 2) {
+      const auto second = static_cast<unsigned char>(s[s.size() - k + 1]);
+      const unsigned char lo = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+      const unsigned char hi = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+      if (second < lo || second > hi) return 0;
+    }
+    return k;
+  }
+  return 0;
+}
+
 // Number of characters in `s`, counted as char_len walks it.
 inline std::size_t count_chars(std::string_view s) noexcept {
   std::size_t n = 0;

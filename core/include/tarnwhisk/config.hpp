@@ -62,8 +62,9 @@ class TarnwhiskBuilder {
   // Knobs of the automaton (speed and capacity only).
   TarnwhiskBuilder& matcher_options(const MatcherOptions& options);
   // Texts longer than this many bytes are normalised and scanned in pieces of about
-  // this size, cut where no word can cross, so that a call's working memory stays small
-  // and in cache. Speed and memory only, never results. Default 64 KiB; 0 never cuts.
+  // this size, one after the other, so that a call's working memory stays small and in
+  // cache, and a Poll is asked between pieces. Speed and memory only, never results.
+  // Default 64 KiB; 0 never cuts.
   TarnwhiskBuilder& piece_bytes(std::size_t bytes);
 
   // Merges the word sources (languages in order, then added words; removals; stable sort
@@ -141,15 +142,17 @@ class Tarnwhisk {
  private:
   friend class TarnwhiskBuilder;
   Tarnwhisk(Matcher matcher, Allowlist allowlist);
-  // The hits of the matcher over `text`, before the allowlist and the scorer.
-  std::vector<Match> scan(std::string_view text) const;
-  // Normalises and scans a text longer than piece_bytes_ piece by piece, passing each
-  // piece's hits (shifted to whole-text positions, in order) to `visit`, which returns
-  // false to stop early.
+  // The hits of the matcher over `text`, before the allowlist and the scorer; `done` is
+  // false when `poll` stopped the call.
+  std::vector<Match> scan(std::string_view text, const Poll* poll, bool& done) const;
+  // Normalises and scans a text longer than piece_bytes_ piece by piece, passing the hits
+  // (whole-text positions, in order) to `visit` as they are decided, which returns false
+  // to stop early. Asks `poll` (if any) between pieces; false when it said stop.
   template <class Visit>
-  void for_each_piece(std::string_view text, Visit&& visit) const;
-  // The first position at or after `from` where a long text may be cut, or text.size().
-  std::size_t next_cut(std::string_view text, std::size_t from) const noexcept;
+  bool for_each_piece(std::string_view text, const Poll* poll, Visit&& visit) const;
+  std::optional<std::vector<Match>> find(std::string_view text, const Poll* poll) const;
+  std::optional<std::string> censor(std::string_view text, const Poll* poll) const;
+  std::optional<bool> contains_profanity(std::string_view text, const Poll* poll) const;
 
   Matcher matcher_;
   Allowlist allowlist_;
@@ -160,10 +163,6 @@ class Tarnwhisk {
   NormalizationLevel normalization_ = NormalizationLevel::Basic;
   CensorStyle censor_style_ = CensorStyle::LengthPreserving;
   std::size_t piece_bytes_ = 0;
-  // Bytes after whose last repetition a text may be cut (see next_cut).
-  std::array<bool, 256> cut_after_{};
-  // Lead bytes that no pattern contains (see next_cut).
-  std::array<bool, 256> cut_before_lead_{};
 };
 
 }  // namespace tarnwhisk

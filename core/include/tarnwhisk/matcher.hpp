@@ -76,6 +76,9 @@ class Matcher {
   // Bytes of heap memory held by the automaton (tables and per-state data).
   std::size_t automaton_bytes() const noexcept;
 
+  // The compiled automaton, for the library's own scanning code.
+  const Automaton& automaton() const noexcept;
+
  private:
   Matcher(std::vector<WordEntry> entries, std::unique_ptr<Automaton> automaton);
 

@@ -37,6 +37,7 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
   }
 
   auto a = std::unique_ptr<Automaton>(new Automaton());
+  for (const std::string& p : patterns) a->max_pattern_len_ = std::max(a->max_pattern_len_, p.size());
 
   // Byte classes: every byte that occurs in a pattern gets a class of its own; all other
   // bytes share class 0 and can only lead back to START or to DEAD.

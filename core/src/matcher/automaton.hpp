@@ -121,6 +121,9 @@ class Automaton {
   // Heap bytes held: transition table, byte classes, per-match-state data, prefilter.
   std::size_t memory_bytes() const noexcept;
 
+  // The longest pattern, in bytes.
+  std::size_t max_pattern_len() const noexcept { return max_pattern_len_; }
+
   std::size_t state_count() const noexcept { return (trans_.size() + trans16_.size()) >> stride_shift_; }
   std::size_t class_count() const noexcept { return class_count_; }
   bool prefilter_active() const noexcept { return prefilter_.active(); }
@@ -344,6 +347,7 @@ class Automaton {
   unsigned id_shift_ = 0;        // state index = id >> id_shift_
   std::size_t class_count_ = 0;
   bool has_free_class_ = false;  // class 0 holds bytes that no pattern contains
+  std::size_t max_pattern_len_ = 0;
   Prefilter prefilter_;
 };
 

@@ -295,10 +295,14 @@ class Writer {
   // and at a character boundary. Appends to the result.
   void feed(std::string_view src, std::size_t base);
 
-  // The number of characters at the front of the result that no later piece changes.
-  std::size_t stable_chars() const noexcept {
+  // The characters and bytes at the front of the result that no later piece changes:
+  // all but the copies of the last run (a third copy takes back the second and merges
+  // into the first) and the separators that a letter would take back (ASCII, all of
+  // them; they include the run then).
+  std::pair<std::size_t, std::size_t> stable() const noexcept {
     const std::size_t run_tail = run_char_ == kNoChar ? 0 : (run_len_ == 2 ? 2 : 1);
-    return out_.offsets.size() - std::max(run_tail, pending_);
+    if (pending_ >= run_tail) return {out_.offsets.size() - pending_, out_.text.size() - pending_};
+    return {out_.offsets.size() - run_tail, out_.text.size() - run_tail * utf8::encoded_len(run_char_)};
   }
 
  private:
@@ -721,11 +725,11 @@ void PieceNormalizer::feed(std::string_view piece, std::size_t base) {
   }
 }
 
-std::size_t PieceNormalizer::stable_chars() const noexcept {
+std::pair<std::size_t, std::size_t> PieceNormalizer::stable() const noexcept {
   switch (impl_->level) {
-    case NormalizationLevel::None: return impl_->out.offsets.size();
-    case NormalizationLevel::Basic: return impl_->basic.stable_chars();
-    default: return impl_->aggressive.stable_chars();
+    case NormalizationLevel::None: return {impl_->out.offsets.size(), impl_->out.text.size()};
+    case NormalizationLevel::Basic: return impl_->basic.stable();
+    default: return impl_->aggressive.stable();
   }
 }
 

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "tarnwhisk/normalize.hpp"
 
@@ -26,9 +27,9 @@ class PieceNormalizer {
   // piece ended) and at a character boundary of the source.
   void feed(std::string_view piece, std::size_t base);
 
-  // The number of characters at the front of the result that no later piece changes.
+  // The characters and bytes at the front of the result that no later piece changes.
   // Once the source has ended, every character is stable.
-  std::size_t stable_chars() const noexcept;
+  std::pair<std::size_t, std::size_t> stable() const noexcept;
 
  private:
   struct Impl;

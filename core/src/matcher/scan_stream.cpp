@@ -1,0 +1,315 @@
+// The whole-word test, the mapping of hits to the source and the order in which hits
+// leave, for a normalised text seen through a window that moves along it.
+#include "matcher/scan_stream.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <limits>
+#include <tuple>
+
+#include "normalize/stages.hpp"
+#include "utf8.hpp"
+
+namespace tarnwhisk {
+
+namespace {
+
+// ASCII letters, digits and "_". Every other byte, including each byte of a non-ASCII
+// character, separates words.
+constexpr std::array<bool, 256> kWordByte = [] {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 256; ++c)
+    t[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  return t;
+}();
+
+// The letters that leetspeak makes of its symbols: a neighbour of a hit that is one of
+// these may be a symbol at the edge of a word ("shit!" is scanned as "shiti").
+const std::array<bool, 256> kSymbolLetter = [] {
+  std::array<bool, 256> t{};
+  for (char32_t c : {U'!', U'$', U'@'}) t[leetspeak::fold(c)] = true;
+  return t;
+}();
+
+// Gives the answers of NormalizedText::source_span for spans asked in increasing order
+// of start, walking the text once, and skips runs of ASCII eight bytes at a time: in
+// mostly-ASCII text with a few multi-byte characters, walking from one hit to the next
+// is most of the cost of mapping.
+class AsciiSkippingMapper {
+ public:
+  explicit AsciiSkippingMapper(const NormalizedText& normalized) noexcept
+      : text_(normalized.text), offsets_(normalized.offsets) {}
+
+  std::pair<std::size_t, std::size_t> map(std::size_t start, std::size_t end) noexcept {
+    if (text_.empty() || start >= end) return {start, end};
+    if (start < byte_) byte_ = index_ = 0;
+    // Skip the characters that end at or before `start`. An ASCII byte is a character
+    // of its own.
+    for (;;) {
+      if (byte_ + 8 <= start) {
+        std::uint64_t word;
+        std::memcpy(&word, text_.data() + byte_, 8);
+        if ((word & 0x8080808080808080ull) == 0) {
+          byte_ += 8;
+          index_ += 8;
+          continue;
+        }
+      }
+      if (byte_ >= text_.size()) break;
+      const std::size_t len = utf8::char_len(text_, byte_);
+      if (byte_ + len > start) break;
+      byte_ += len;
+      ++index_;
+    }
+    // The characters that lie wholly inside [start, end) give the span; the walk stops
+    // at the first character that reaches `end`.
+    std::size_t lo = std::numeric_limits<std::size_t>::max();
+    std::size_t hi = 0;
+    bool found = false;
+    for (std::size_t byte = byte_, index = index_; byte < text_.size() && index < offsets_.size(); ++index) {
+      const std::size_t char_end = byte + utf8::char_len(text_, byte);
+      if (byte >= start && char_end <= end) {
+        lo = std::min(lo, offsets_[index].start);
+        hi = std::max(hi, offsets_[index].end);
+        found = true;
+      }
+      if (char_end >= end) break;
+      byte = char_end;
+    }
+    return found ? std::pair{lo, hi} : std::pair{start, end};
+  }
+
+ private:
+  std::string_view text_;
+  const std::vector<SourceRange>& offsets_;
+  std::size_t byte_ = 0;   // a character boundary at or before every later start
+  std::size_t index_ = 0;  // the index of the character that begins at byte_
+};
+
+}  // namespace
+
+// The window's text with what the whole-word test asks of it: bytes, and the flags of
+// the character at a byte. Positions are relative to the window.
+class ScanStream::Window {
+ public:
+  explicit Window(const NormalizedText& nt) noexcept
+      : nt_(nt), char_per_byte_(nt.offsets.size() == nt.text.size()) {}
+
+  std::size_t size() const noexcept { return nt_.text.size(); }
+  unsigned char byte(std::size_t b) const noexcept { return static_cast<unsigned char>(nt_.text[b]); }
+  bool word(std::size_t b) const noexcept { return kWordByte[byte(b)]; }
+
+  // Whether the character at byte b is a letter that leetspeak made of a symbol, as
+  // seen from the side that `bit` names.
+  bool symbol(std::size_t b, std::uint8_t bit) const noexcept {
+    return kSymbolLetter[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
+  }
+
+  // The index of the character that starts at byte b. Asked in increasing order but for
+  // one character back (the left neighbour of a hit that starts where the previous one
+  // ended), so a cursor walks the window once.
+  std::size_t index_of(std::size_t b) const noexcept {
+    if (char_per_byte_) return b;
+    if (b < byte_) {
+      if (b == back_byte_) return back_index_;
+      byte_ = index_ = 0;
+    }
+    while (byte_ < b) {
+      back_byte_ = byte_;
+      back_index_ = index_;
+      byte_ += utf8::char_len(nt_.text, byte_);
+      ++index_;
+    }
+    return index_;
+  }
+
+  const NormalizedText& text() const noexcept { return nt_; }
+
+ private:
+  const NormalizedText& nt_;
+  bool char_per_byte_;
+  mutable std::size_t byte_ = 0;  // a character boundary, and the index of its character
+  mutable std::size_t index_ = 0;
+  mutable std::size_t back_byte_ = 0;  // the character before byte_, once the cursor moved
+  mutable std::size_t back_index_ = 0;
+};
+
+ScanStream::ScanStream(const Matcher& matcher, MatchMode mode) noexcept
+    : matcher_(matcher),
+      automaton_(matcher.automaton()),
+      boundaries_(mode == MatchMode::WordBoundary),
+      chain_(automaton_.start_chain()) {}
+
+// The whole-word test of the occurrence, or its postponement: a neighbour that is a word
+// byte joins the hit to a word, except a letter that leetspeak made of "!", "$" or "@"
+// (kSymbolFirst after the hit, kSymbolLast before it): that is punctuation unless the
+// run of such letters has a word byte right behind it, on the side away from the hit
+// ("shit!" and "shit!?" are hits, "hell@example.com" is not). Where collapse merged a
+// run into the neighbour, the source character next to the hit decides, which is what
+// the two flags tell.
+void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
+                      std::vector<Match>& out) {
+  const WordEntry& entry = matcher_.entries()[occ.pattern];
+  Pending p{{occ.start, occ.end, base_ + occ.start, base_ + occ.end, occ.pattern, entry.category, entry.severity},
+            base_ + occ.end, false, true, true};
+  if (boundaries_ && !entry.strict) {
+    // To the left: all of it is final, and the window keeps at least the byte before
+    // the search position; a walk that reaches the window's start asks before_.
+    if (occ.start > 0 && w.word(occ.start - 1)) {
+      std::size_t b = occ.start;
+      while (b > 0 && w.symbol(b - 1, kSymbolLast)) --b;
+      if (b == occ.start) return;
+      if (b > 0 ? w.word(b - 1)
+                : (before_ == Before::Word || before_ == Before::SymbolsThenWord))
+        return;
+    }
+    walk(w, p, stable_bytes, final);
+    if (p.decided && !p.accepted) return;
+  }
+  if (!p.decided) undecided_ = true;
+  if (head_ < queue_.size() || undecided_) {
+    queue_.push_back(p);
+  } else {
+    out.push_back(p.hit);
+  }
+}
+
+// Decides the right neighbour of a hit as far as the final bytes allow; at the end of
+// the text (`final`) a hit with nothing or only symbols' letters after it is accepted.
+void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const {
+  std::size_t b = p.next - base_;
+  if (!p.walking) {
+    if (b < stable_bytes) {
+      if (!w.word(b)) {
+        p.decided = p.accepted = true;
+        return;
+      }
+      if (!w.symbol(b, kSymbolFirst)) {
+        p.decided = true;
+        p.accepted = false;
+        return;
+      }
+      p.walking = true;
+      ++b;
+    }
+  }
+  if (p.walking) {
+    while (b < stable_bytes && w.symbol(b, kSymbolFirst)) ++b;  // one byte, one character
+    if (b < stable_bytes) {
+      p.decided = true;
+      p.accepted = !w.word(b);
+      return;
+    }
+  }
+  p.next = base_ + b;
+  if (final) {
+    p.decided = p.accepted = true;
+  } else {
+    p.decided = false;
+  }
+}
+
+// Hands over the decided hits at the front of the queue.
+void ScanStream::settle(std::vector<Match>& out) {
+  while (head_ < queue_.size() && queue_[head_].decided) {
+    if (queue_[head_].accepted) out.push_back(queue_[head_].hit);
+    ++head_;
+  }
+  if (head_ == queue_.size()) {
+    queue_.clear();
+    head_ = 0;
+  }
+}
+
+void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out) {
+  const Window w(win);
+  for (std::size_t k = head_; k < queue_.size(); ++k)
+    if (!queue_[k].decided) walk(w, queue_[k], stable_bytes, final);
+  settle(out);
+
+  first_new_ = out.size();
+  const std::size_t queued = queue_.size();
+  undecided_ = false;
+  const auto* text = reinterpret_cast<const unsigned char*>(win.text.data());
+  // The first lane's occurrences are taken as they come; the later lanes' wait, since
+  // every occurrence of a lane lies before those of the next.
+  auto sink = [&](const Occurrence& occ, int lane) {
+    if (lane == 0) {
+      take(w, occ, stable_bytes, final, out);
+    } else {
+      lanes_[lane - 1].push_back(occ);
+    }
+  };
+  automaton_.advance(text, stable_bytes, chain_, sink);
+  if (final) automaton_.finish(text, stable_bytes, chain_, sink);
+  // finish() reports on the last lane, after the lanes of advance().
+  for (auto& lane : lanes_) {
+    for (const Occurrence& occ : lane) take(w, occ, stable_bytes, final, out);
+    lane.clear();
+  }
+
+  // The source spans of this round's hits, in text order: those in `out`, then those
+  // queued. With one character per byte (every ASCII text) a span maps directly.
+  auto map_all = [&](auto&& map) {
+    for (std::size_t k = first_new_; k < out.size(); ++k) map(out[k]);
+    for (std::size_t k = queued; k < queue_.size(); ++k) map(queue_[k].hit);
+  };
+  const SourceRange* const offsets = win.offsets.data();
+  if (win.offsets.size() == win.text.size()) {
+    map_all([&](Match& hit) {
+      const std::size_t s = hit.start, e = hit.end;
+      hit.start = offsets[s].start;  // starts never decrease
+      hit.end = offsets[s].end;
+      for (std::size_t k = s + 1; k < e; ++k) hit.end = std::max(hit.end, offsets[k].end);
+    });
+  } else {
+    AsciiSkippingMapper mapper(win);
+    map_all([&](Match& hit) { std::tie(hit.start, hit.end) = mapper.map(hit.start, hit.end); });
+  }
+  settle(out);
+}
+
+void ScanStream::scan(const NormalizedText& win, std::size_t stable_bytes, std::vector<Match>& out) {
+  run(win, stable_bytes, false, out);
+}
+
+void ScanStream::finish(const NormalizedText& win, std::vector<Match>& out) {
+  run(win, win.text.size(), true, out);
+}
+
+void ScanStream::trim(NormalizedText& win) {
+  // Keep what the search may read again (a pending occurrence, or one in progress, is
+  // no longer than the longest pattern) and the byte before it, and what undecided hits
+  // still look at.
+  std::size_t keep = chain_.pos;
+  keep -= std::min(keep, automaton_.max_pattern_len() + 1);
+  for (std::size_t k = head_; k < queue_.size(); ++k)
+    if (!queue_[k].decided) keep = std::min(keep, queue_[k].next - base_);
+  while (keep > 0 && (static_cast<unsigned char>(win.text[keep]) & 0xC0) == 0x80) --keep;
+  if (keep == 0) return;
+
+  const Window w(win);
+  const std::size_t chars = w.index_of(keep);
+  // What stands before the new start, for walks to the left that reach it.
+  std::size_t b = keep;
+  while (b > 0 && w.word(b - 1) && w.symbol(b - 1, kSymbolLast)) --b;
+  if (b == 0) {
+    const bool word_behind = before_ == Before::Word || before_ == Before::SymbolsThenWord;
+    before_ = word_behind ? Before::SymbolsThenWord : Before::SymbolsThenNonWord;
+  } else if (b == keep) {
+    before_ = w.word(b - 1) ? Before::Word : Before::NonWord;
+  } else {
+    before_ = w.word(b - 1) ? Before::SymbolsThenWord : Before::SymbolsThenNonWord;
+  }
+
+  win.text.erase(0, keep);
+  win.offsets.erase(win.offsets.begin(), win.offsets.begin() + static_cast<std::ptrdiff_t>(chars));
+  if (!win.flags.empty())
+    win.flags.erase(win.flags.begin(), win.flags.begin() + static_cast<std::ptrdiff_t>(chars));
+  base_ += keep;
+  chain_.pos -= keep;
+  if (chain_.last_end >= keep) chain_.last_end -= keep;
+}
+
+}  // namespace tarnwhisk

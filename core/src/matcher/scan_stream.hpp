@@ -1,0 +1,66 @@
+// The scan of a normalised text that grows at its end (a long text normalised piece by
+// piece, or a stream) and is cut from its front as it goes: the automaton's search
+// carries over, the whole-word test waits for a neighbour that is not final yet, and
+// every hit leaves in text order once it is decided. Matcher::scan is this scan over
+// one whole text.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "matcher/automaton.hpp"
+#include "tarnwhisk/matcher.hpp"
+
+namespace tarnwhisk {
+
+class ScanStream {
+ public:
+  ScanStream(const Matcher& matcher, MatchMode mode) noexcept;
+
+  // `win` holds the normalised text from absolute byte base() on; its first
+  // `stable_bytes` bytes are final. Scans them and appends to `out` the hits that are
+  // decided, in order, with absolute normalised positions.
+  void scan(const NormalizedText& win, std::size_t stable_bytes, std::vector<Match>& out);
+  // The text ends with `win`, all of it final: appends every hit still to come.
+  void finish(const NormalizedText& win, std::vector<Match>& out);
+  // Erases from the front of `win` what no later scan needs (the stable characters
+  // given to scan(), up to the longest pattern and one byte before the search).
+  void trim(NormalizedText& win);
+
+  // Where win.text[0] stands in the whole normalised text.
+  std::size_t base() const noexcept { return base_; }
+
+ private:
+  // A hit whose right neighbour was not final when it was found.
+  struct Pending {
+    Match hit;
+    std::size_t next;  // absolute byte of the next character to look at
+    bool walking;      // a run of symbols' letters after the hit is being walked
+    bool decided;
+    bool accepted;
+  };
+  // What stands just before win.text[0], for a walk to the left that reaches it.
+  enum class Before : std::uint8_t { Start, NonWord, Word, SymbolsThenNonWord, SymbolsThenWord };
+
+  class Window;
+  void take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
+            std::vector<Match>& out);
+  void walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const;
+  void settle(std::vector<Match>& out);
+  void run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out);
+
+  const Matcher& matcher_;
+  const Automaton& automaton_;
+  const bool boundaries_;
+  Automaton::Chain chain_;
+  std::size_t base_ = 0;
+  Before before_ = Before::Start;
+  std::vector<Pending> queue_;  // undecided hits and the ones behind them, in order
+  std::size_t head_ = 0;        // queue_[head_...] still wait
+  std::vector<Occurrence> lanes_[Automaton::kLanes - 1];  // later lanes' occurrences
+  std::size_t first_new_ = 0;   // where this round's hits begin in `out`
+  bool undecided_ = false;      // some hit of this round waits for its right neighbour
+};
+
+}  // namespace tarnwhisk
