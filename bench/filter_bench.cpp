@@ -128,6 +128,56 @@ void BM_FindPieces(benchmark::State& state) {
 BENCHMARK(BM_FindPieces)->Arg(0)->Arg(1 << 12)->Arg(1 << 14)->Arg(1 << 16)->Unit(benchmark::kMillisecond);
 
 // The normalisation share of find(): normalize() alone on the same text and levels.
+// 10 MB of the same words, as words and spaces only (nothing that no word contains, so
+// no place where the text could be cut without carrying state) and with ". " between
+// sentences of twelve words: find() must not care which.
+const std::string& ten_megabytes(bool sentences) {
+  static const std::vector<std::string> words = [] {
+    std::vector<std::string> sprinkle;
+    for (const WordEntry& e : bundled_for(Language::En))
+      if (sprinkle.size() < 64) sprinkle.push_back(e.word);
+    const std::string prose = bench::prose(std::size_t{10} << 20, sprinkle);
+    std::vector<std::string> out;
+    std::string word;
+    for (char c : prose) {
+      if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+        word += c;
+      } else if (!word.empty()) {
+        out.push_back(std::move(word));
+        word.clear();
+      }
+    }
+    return out;
+  }();
+  static const std::string plain = [] {
+    std::string t;
+    for (const std::string& w : words) (t += w) += ' ';
+    return t;
+  }();
+  static const std::string punctuated = [] {
+    std::string t;
+    for (std::size_t i = 0; i < words.size(); ++i) (t += words[i]) += (i % 12 == 11 ? ". " : " ");
+    return t;
+  }();
+  return sentences ? punctuated : plain;
+}
+
+void BM_FindTenMegabytes(benchmark::State& state) {
+  const auto level = static_cast<NormalizationLevel>(state.range(0));
+  const std::string& text = ten_megabytes(state.range(1) != 0);
+  const Tarnwhisk f = build_or_die(std::move(TarnwhiskBuilder().normalization(level)));
+  std::size_t hits = 0;
+  for (auto _ : state) {
+    auto found = f.find(text);
+    hits = found.size();
+    benchmark::DoNotOptimize(found.data());
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
+  state.counters["hits"] = static_cast<double>(hits);
+}
+// (level, sentences)
+BENCHMARK(BM_FindTenMegabytes)->Args({1, 0})->Args({1, 1})->Args({2, 0})->Args({2, 1})->Unit(benchmark::kMillisecond);
+
 void BM_NormalizeOnly(benchmark::State& state) {
   const std::string& text = prose_with_words();
   const auto level = static_cast<NormalizationLevel>(state.range(0));

@@ -18,6 +18,9 @@ namespace tarnwhisk {
 class HitStream {
  public:
   HitStream(const Matcher& matcher, NormalizationLevel level, MatchMode mode);
+  ~HitStream();
+  HitStream(const HitStream&) = delete;
+  HitStream& operator=(const HitStream&) = delete;
 
   // The next piece of the source, which goes on where the previous one ended and ends at
   // a character boundary. Appends the hits that are decided, in order; their positions
@@ -33,6 +36,8 @@ class HitStream {
   std::size_t consumed() const noexcept { return source_pos_ + carry_.size(); }
 
  private:
+  // The window on the normalised text: its buffers come from the calling thread's
+  // spare ones and go back there (see the .cpp).
   NormalizedText win_;
   PieceNormalizer normalizer_;
   ScanStream scan_;
