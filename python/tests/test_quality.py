@@ -211,19 +211,18 @@ def test_bad_arguments_are_refused_with_a_reason(capsys, argv, message):
     assert message in capsys.readouterr().err
 
 
-class Mended:
-    """The module with "!" read as a full stop: what mending the whole-word test at "!"
-    would do, and also what it would cost ("sh!t" is no longer "shit")."""
+class Blind:
+    """The module, blind to every text with a "!" in it."""
 
     class Tarnwhisk:
         def __init__(self, options):
             self.real = tarnwhisk.Tarnwhisk(options)
 
         def find(self, text):
-            return self.real.find(text.replace("!", "."))
+            return [] if "!" in text else self.real.find(text)
 
         def contains_profanity(self, text):
-            return self.real.contains_profanity(text.replace("!", "."))
+            return bool(self.find(text))
 
 
 def slice_args():
@@ -234,20 +233,20 @@ def slice_args():
 def test_compare_lists_exactly_the_items_whose_result_changed():
     config = "basic/word_boundary"
     before = quality.run_all(slice_args(), tarnwhisk)
-    after = quality.run_all(slice_args(), Mended)
-    changes = quality.diff_runs(before, after)
-    gained, lost = changes["disguise"][config]
-    assert ("en", "fucks", "plain", "fucks", "{}!") in gained
-    assert ("en", "fucks", "plain", "fucks", "{}.") not in gained + lost
+    after = quality.run_all(slice_args(), Blind)
+    gained, lost = quality.diff_runs(before, after)["disguise"][config]
+    assert gained == [] and ("en", "fuck", "plain", "fuck", "{}!") in lost
+    assert ("en", "fuck", "plain", "fuck", "{}.") not in lost
     # Only texts with a "!" can change, and exactly the items whose bit changed are listed.
-    for lang, word, family, text, template in gained + lost:
+    for lang, word, family, text, template in lost:
         assert "!" in template.replace("{}", text)
     old, new = quality.found_bits(before)[config], quality.found_bits(after)[config]
     for n, *key in quality.disguise_items(after):
-        changed = quality.bit(old, n) != quality.bit(new, n)
-        assert changed == (tuple(key) in set(gained) | set(lost))
+        assert (quality.bit(old, n) != quality.bit(new, n)) == (tuple(key) in lost)
+    back = quality.diff_runs(after, before)
+    assert back["disguise"][config] == (lost, [])
     assert quality.diff_runs(before, before)["disguise"][config] == ([], [])
-    assert "newly found" in quality.changes_full(changes)
+    assert "### Disguises newly found, basic wb" in quality.changes_full(back)
 
 
 def test_whole_command_on_a_slice_writes_report_saves_and_compares(tmp_path):
