@@ -564,6 +564,19 @@ def print_stats(data):
               + "".join(chr(c) for c in small[:80]) + (" ..." if len(small) > 80 else ""))
 
 
+def first_difference(committed, expected):
+    """The first line in which a committed table differs from the expected one."""
+    if not committed:
+        return "  committed: (missing)"
+    old, new = committed.splitlines(), expected.splitlines()
+    n = next((i for i, (a, b) in enumerate(zip(old, new)) if a != b), min(len(old), len(new)))
+
+    def line(lines):
+        return lines[n] if n < len(lines) else "(end of file)"
+
+    return f"  line {n + 1}, committed: {line(old)}\n  line {n + 1}, expected:  {line(new)}"
+
+
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     group = parser.add_mutually_exclusive_group()
@@ -583,9 +596,8 @@ def main() -> int:
         if args.check:
             current = target.read_text(encoding="utf-8") if target.exists() else ""
             if current != text:
-                first = current.splitlines()[0] if current else "(missing)"
                 stale.append(f"{target.relative_to(ROOT)} is out of date.\n"
-                             f"  committed: {first}\n  expected:  {text.splitlines()[0]}")
+                             + first_difference(current, text))
         else:
             target.write_text(text, encoding="utf-8")
             print(f"wrote {target.relative_to(ROOT)}")
