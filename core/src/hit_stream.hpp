@@ -34,6 +34,10 @@ class HitStream {
 
   // Bytes of the source taken so far (by feed_bytes, including the bytes that wait).
   std::size_t consumed() const noexcept { return source_pos_ + carry_.size(); }
+  // The smallest source offset at which a hit not yet handed out may start: every hit
+  // that starts before it has been appended by feed() already. (The source before it
+  // is final for a censor.)
+  std::size_t settled() const noexcept { return scan_.settled(win_, source_pos_); }
 
  private:
   // The window on the normalised text: its buffers come from the calling thread's

@@ -278,6 +278,13 @@ void ScanStream::finish(const NormalizedText& win, std::vector<Match>& out) {
   run(win, win.text.size(), true, out);
 }
 
+std::size_t ScanStream::settled(const NormalizedText& win, std::size_t fallback) const noexcept {
+  std::size_t at = fallback;
+  if (head_ < queue_.size()) at = std::min(at, queue_[head_].hit.start);
+  if (!win.offsets.empty()) at = std::min(at, win.offsets.front().start);
+  return at;
+}
+
 void ScanStream::trim(NormalizedText& win) {
   // Keep what the search may read again (a pending occurrence, or one in progress, is
   // no longer than the longest pattern) and the byte before it, and what undecided hits

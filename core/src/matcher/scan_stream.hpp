@@ -30,6 +30,10 @@ class ScanStream {
 
   // Where win.text[0] stands in the whole normalised text.
   std::size_t base() const noexcept { return base_; }
+  // The smallest source offset at which a hit not yet handed out may start (no more than
+  // `fallback`, the end of what was given): the start of the first waiting hit, or of
+  // the first character still in `win`.
+  std::size_t settled(const NormalizedText& win, std::size_t fallback) const noexcept;
 
  private:
   // A hit whose right neighbour was not final when it was found.
