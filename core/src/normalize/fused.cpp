@@ -24,6 +24,7 @@
 #include "normalize/nfkc_table.hpp"
 #include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
+#include "normalize/thorough.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
@@ -706,11 +707,13 @@ void Writer<kAggressive>::feed(std::string_view s, std::size_t base) {
 }  // namespace
 
 struct PieceNormalizer::Impl {
-  explicit Impl(NormalizationLevel level, NormalizedText& out) : level(level), out(out), basic(out), aggressive(out) {}
+  explicit Impl(NormalizationLevel level, NormalizedText& out)
+      : level(level), out(out), basic(out), aggressive(out), thorough(out) {}
   NormalizationLevel level;
   NormalizedText& out;
   Writer<false> basic;
   Writer<true> aggressive;
+  thorough::Writer thorough;
 };
 
 PieceNormalizer::PieceNormalizer(NormalizationLevel level, NormalizedText& out)
@@ -721,15 +724,21 @@ void PieceNormalizer::feed(std::string_view piece, std::size_t base) {
   switch (impl_->level) {
     case NormalizationLevel::None: source_copy_append(piece, base, impl_->out); break;
     case NormalizationLevel::Basic: impl_->basic.feed(piece, base); break;
-    default: impl_->aggressive.feed(piece, base); break;
+    case NormalizationLevel::Aggressive: impl_->aggressive.feed(piece, base); break;
+    default: impl_->thorough.feed(piece, base); break;
   }
+}
+
+void PieceNormalizer::finish() {
+  if (impl_->level == NormalizationLevel::Thorough) impl_->thorough.finish();
 }
 
 std::pair<std::size_t, std::size_t> PieceNormalizer::stable() const noexcept {
   switch (impl_->level) {
     case NormalizationLevel::None: return {impl_->out.offsets.size(), impl_->out.text.size()};
     case NormalizationLevel::Basic: return impl_->basic.stable();
-    default: return impl_->aggressive.stable();
+    case NormalizationLevel::Aggressive: return impl_->aggressive.stable();
+    default: return impl_->thorough.stable();
   }
 }
 
