@@ -6,7 +6,8 @@
 #include <exception>
 #include <stdexcept>
 
-#if defined(__SSE2__)
+#include "simd.hpp"
+#if TARNWHISK_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -200,7 +201,7 @@ char* encode_utf8(const Py_UCS4* in, std::size_t n, char* out) noexcept {
   std::size_t i = 0;
   while (i < n) {
     // Texts are mostly ASCII: test a run of characters at once and narrow them.
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
     const __m128i high = _mm_set1_epi32(~0x7F);
     while (i + 16 <= n) {
       const auto* p = reinterpret_cast<const __m128i*>(in + i);
