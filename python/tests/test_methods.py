@@ -4,7 +4,7 @@ import pytest
 import tarnwhisk
 from conftest import custom, word
 
-METHODS = ["find", "censor", "contains_profanity"]
+METHODS = ["find", "censor", "contains_profanity", "find_text"]
 
 
 @pytest.fixture(scope="module")
