@@ -17,7 +17,8 @@
 #include <bitset>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "simd.hpp"
+#if TARNWHISK_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -213,7 +214,7 @@ constexpr std::size_t kDirectMin = 64;
 constexpr std::size_t kDirectSpan = 4096;
 
 
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
 // Whether any of 16 ASCII bytes is a symbol that leetspeak folds: such blocks go the
 // character-by-character way, which flags them.
 inline bool has_symbol16(__m128i b) noexcept {
@@ -386,7 +387,7 @@ class Writer {
   std::size_t push_ascii(std::size_t i, std::size_t n) {
     while (i < n && static_cast<unsigned char>(src_[i]) < 0x80) {
       room(16);
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
       i = push_blocks(i, n);
 #endif
       const std::size_t free = static_cast<std::size_t>(obuf_ + kStagingEntries - o_);
@@ -450,7 +451,7 @@ class Writer {
     return i;
   }
 
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
   // Whole blocks of 16 ASCII bytes from src[i, n) in which collapse has nothing to do
   // (no byte is the third of a run) and no symbol needs a flag. Returns where it
   // stopped: at the first block that is not one of these.
