@@ -134,7 +134,7 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
   if (entries.empty()) return Error::no_words();
   const NormalizationLevel level = config.normalization_.value_or(NormalizationLevel::Basic);
 
-  Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_);
+  Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_, level);
   if (!matcher) return matcher.error();
 
   Tarnwhisk filter(std::move(matcher).value(), Allowlist(std::move(config.allowlist_terms_)));

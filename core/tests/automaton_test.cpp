@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <tuple>
@@ -159,17 +160,19 @@ TEST(Automaton, BothTableWidthsFindWhatNaiveSearchFinds) {
   }
 }
 
-// Patterns whose bytes are sets: leftmost-longest by brute force (at each start try
-// every pattern, each byte in its set; longest, then lowest id).
-std::vector<Occ> naive_sets(const std::vector<std::vector<Automaton::ByteSet>>& patterns, const std::string& text) {
+// Patterns whose bytes stand for sets: leftmost-longest by brute force (at each start try
+// every pattern, each text byte in its pattern byte's set; longest, then lowest id).
+std::vector<Occ> naive_sets(const std::vector<std::string>& patterns, const std::array<Automaton::ByteSet, 256>& accepts,
+                            const std::string& text) {
   std::vector<Occ> out;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t best = patterns.size();
     for (std::size_t i = 0; i < patterns.size(); ++i) {
-      const auto& p = patterns[i];
+      const std::string& p = patterns[i];
       if (p.empty() || start + p.size() > text.size()) continue;
       bool ok = true;
-      for (std::size_t k = 0; k < p.size() && ok; ++k) ok = p[k][static_cast<unsigned char>(text[start + k])];
+      for (std::size_t k = 0; k < p.size() && ok; ++k)
+        ok = accepts[static_cast<unsigned char>(p[k])][static_cast<unsigned char>(text[start + k])];
       if (ok && (best == patterns.size() || p.size() > patterns[best].size())) best = i;
     }
     if (best == patterns.size()) {
@@ -187,34 +190,30 @@ TEST(Automaton, SetPatternsAgreeWithBruteForce) {
   auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
   const std::string alphabet = "abcdI .";
   for (int round = 0; round < 1500; ++round) {
-    std::vector<std::vector<Automaton::ByteSet>> patterns;
-    std::vector<std::string> literal;
-    bool all_singletons = below(4) == 0;
+    // Each byte accepts itself and, unless this round is literal, a few others.
+    const bool literal = below(4) == 0;
+    std::array<Automaton::ByteSet, 256> accepts{};
+    for (std::size_t b = 0; b < 256; ++b) accepts[b][b] = true;
+    if (!literal)
+      for (char c : alphabet)
+        for (std::size_t extra = below(3); extra > 0; --extra)
+          accepts[static_cast<unsigned char>(c)][static_cast<unsigned char>(alphabet[below(alphabet.size())])] = true;
+    std::vector<std::string> patterns;
     for (std::size_t k = 1 + below(6); k > 0; --k) {
-      std::vector<Automaton::ByteSet> p;
-      std::string lit;
-      for (std::size_t len = 1 + below(5); len > 0; --len) {
-        Automaton::ByteSet set;
-        const char c = alphabet[below(alphabet.size())];
-        set[static_cast<unsigned char>(c)] = true;
-        lit += c;
-        if (!all_singletons)
-          for (std::size_t extra = below(3); extra > 0; --extra) set[static_cast<unsigned char>(alphabet[below(alphabet.size())])] = true;
-        p.push_back(set);
-      }
+      std::string p;
+      for (std::size_t len = 1 + below(5); len > 0; --len) p += alphabet[below(alphabet.size())];
       patterns.push_back(p);
-      literal.push_back(lit);
     }
     std::string error;
-    const auto a = Automaton::build_sets(patterns, {1000, 1000, 1u << 20}, error);
+    const auto a = Automaton::build_sets(patterns, accepts, {1000, 1000, 1u << 20}, error);
     ASSERT_TRUE(a) << error;
     std::string text;
     for (std::size_t len = below(round % 10 == 0 ? 3000 : 60); len > 0; --len) text += alphabet[below(alphabet.size())];
-    const std::vector<Occ> expected = naive_sets(patterns, text);
+    const std::vector<Occ> expected = naive_sets(patterns, accepts, text);
     ASSERT_EQ(by_scan(*a, text), expected) << "round " << round << " text " << text;
     ASSERT_EQ(by_pieces(*a, text, 1 + below(300)), expected) << "round " << round;
-    if (all_singletons) {
-      const auto lit = Automaton::build(literal, {1000, 1000, 1u << 20}, false, error);
+    if (literal) {
+      const auto lit = Automaton::build(patterns, {1000, 1000, 1u << 20}, false, error);
       ASSERT_EQ(by_scan(*lit, text), expected) << "round " << round;
     }
   }

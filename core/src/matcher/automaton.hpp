@@ -44,12 +44,13 @@ class Automaton {
                                           const Limits& limits, bool prefilter,
                                           std::string& error);
 
-  // The same for patterns whose every byte is a set of bytes that it accepts (a letter
-  // that may be written several ways): the search of scan() reports, from each place,
-  // the leftmost-longest occurrence of any pattern, among equal ones the lowest id. No
-  // prefilter. Fails as build() does.
+  // The same for patterns whose bytes stand for sets of bytes: byte b of a pattern
+  // accepts any text byte in accepts[b] (a letter that may be written several ways).
+  // The search of scan() reports, from each place, the leftmost-longest occurrence of
+  // any pattern, among equal ones the lowest id. No prefilter. Fails as build() does.
   using ByteSet = std::bitset<256>;
-  static std::unique_ptr<Automaton> build_sets(const std::vector<std::vector<ByteSet>>& patterns,
+  static std::unique_ptr<Automaton> build_sets(const std::vector<std::string>& patterns,
+                                               const std::array<ByteSet, 256>& accepts,
                                                const Limits& limits, std::string& error);
 
   // Number of independent searches that scan() runs side by side on a long text.

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <string>
 #include <unordered_map>
 
 #include "matcher/automaton.hpp"
@@ -39,7 +40,8 @@ std::string key_of(const std::vector<std::uint32_t>& nodes, bool committed) {
 
 }  // namespace
 
-std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::vector<ByteSet>>& patterns,
+std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>& patterns,
+                                                 const std::array<ByteSet, 256>& accepts,
                                                  const Limits& limits, std::string& error) {
   const std::size_t max_patterns =
       std::min<std::size_t>(limits.max_patterns, std::numeric_limits<std::uint32_t>::max());
@@ -50,12 +52,11 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::vector<B
   }
   auto a = std::unique_ptr<Automaton>(new Automaton());
 
-  // The trie, with one label id for each distinct set.
-  std::vector<ByteSet> labels;
-  std::unordered_map<std::string, std::uint32_t> label_ids;
+  // The trie of the patterns' bytes; an edge labelled b accepts the bytes accepts[b].
+  std::array<bool, 256> used{};
   std::vector<Node> nodes(1);
   for (std::size_t i = 0; i < patterns.size(); ++i) {
-    const std::vector<ByteSet>& p = patterns[i];
+    const std::string& p = patterns[i];
     if (p.size() > limits.max_pattern_len) {
       error = "pattern " + std::to_string(i) + " is " + std::to_string(p.size()) +
               " bytes long, longer than the limit of " + std::to_string(limits.max_pattern_len) + " bytes";
@@ -64,11 +65,9 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::vector<B
     if (p.empty()) continue;
     a->max_pattern_len_ = std::max(a->max_pattern_len_, p.size());
     std::uint32_t s = 0;
-    for (const ByteSet& set : p) {
-      const std::string bits = set.to_string();
-      auto [it, fresh] = label_ids.emplace(bits, static_cast<std::uint32_t>(labels.size()));
-      if (fresh) labels.push_back(set);
-      const std::uint32_t label = it->second;
+    for (char ch : p) {
+      const auto label = static_cast<unsigned char>(ch);
+      used[label] = true;
       std::uint32_t child = kNoPattern;
       for (const auto& [l, c] : nodes[s].edges)
         if (l == label) child = c;
@@ -83,6 +82,9 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::vector<B
     }
     if (nodes[s].pattern == kNoPattern) nodes[s].pattern = static_cast<std::uint32_t>(i);
   }
+  std::vector<ByteSet> labels(256);
+  for (std::size_t b = 0; b < 256; ++b)
+    if (used[b]) labels[b] = accepts[b];
 
   // Byte classes: bytes in the same labels behave alike. Bytes in none share class 0.
   std::unordered_map<std::string, std::uint8_t> class_of_signature;
@@ -113,8 +115,8 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::vector<B
   const std::size_t stride = std::size_t{1} << shift;
   // Which classes each label holds.
   std::vector<std::vector<bool>> label_has(labels.size(), std::vector<bool>(stride, false));
-  for (std::size_t b = 0; b < 256; ++b)
-    for (std::size_t l = 0; l < labels.size(); ++l)
+  for (std::size_t l = 0; l < labels.size(); ++l)
+    for (std::size_t b = 0; b < 256; ++b)
       if (labels[l][b]) label_has[l][a->classes_[b]] = true;
 
   const std::size_t id_limit = (std::size_t{1} << 32) >> shift;
