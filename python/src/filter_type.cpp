@@ -205,7 +205,7 @@ const char kDoc[] =
     "\n"
     "Options (keyword-only, all optional):\n"
     "  languages:        list[str]   e.g. ['en', 'es']\n"
-    "  normalization:    str         'none' | 'basic' | 'aggressive'\n"
+    "  normalization:    str         'none' | 'basic' | 'aggressive' | 'thorough'\n"
     "  match_mode:       str         'word_boundary' | 'substring'\n"
     "  censor_style:     str         'length_preserving' | 'first_last' | 'full_mask' | 'grawlix'\n"
     "  mask_char:        str         single character\n"

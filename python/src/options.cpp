@@ -72,7 +72,8 @@ std::optional<NormalizationLevel> parse_normalization(const std::string& text) {
   static constexpr Spelling<NormalizationLevel> kTable[] = {
       {"none", NormalizationLevel::None},
       {"basic", NormalizationLevel::Basic},
-      {"aggressive", NormalizationLevel::Aggressive}};
+      {"aggressive", NormalizationLevel::Aggressive},
+      {"thorough", NormalizationLevel::Thorough}};
   std::string folded;
   if (!unicode_lower(text, folded)) return std::nullopt;
   return lookup(kTable, folded, "unknown normalization level: ");

@@ -8,7 +8,7 @@ _Category = Literal["mild", "strong", "sexual", "slur", "slang"]
 _Language = Literal["en", "es", "hi", "fr", "de"]
 # The constructor also takes other spellings ("Aggressive", "word-boundary",
 # "FullMask", ...); the stubs name the canonical ones.
-_Normalization = Literal["none", "basic", "aggressive"]
+_Normalization = Literal["none", "basic", "aggressive", "thorough"]
 _MatchMode = Literal["word_boundary", "substring"]
 _CensorStyle = Literal["length_preserving", "first_last", "full_mask", "grawlix"]
 

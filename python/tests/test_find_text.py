@@ -80,7 +80,7 @@ PIECES = ["darn", "DARN", "d4rn", "heck", "hecking", " ", ".", "\u00e9", "\u200b
 texts = st.lists(st.one_of(st.sampled_from(PIECES), st.text(max_size=3)), max_size=10).map("".join)
 FILTERS = [custom(word("darn"), word("heck", "slur", 3, True), word("ff", strict=True),
                   normalization=level, match_mode=mode)
-           for level in ["none", "basic", "aggressive"] for mode in ["word_boundary", "substring"]]
+           for level in ["none", "basic", "aggressive", "thorough"] for mode in ["word_boundary", "substring"]]
 
 
 @pytest.mark.parametrize("f", FILTERS)

@@ -14,7 +14,7 @@ DOC_LINES = [
     "",
     "Options (keyword-only, all optional):",
     "  languages:        list[str]   e.g. ['en', 'es']",
-    "  normalization:    str         'none' | 'basic' | 'aggressive'",
+    "  normalization:    str         'none' | 'basic' | 'aggressive' | 'thorough'",
     "  match_mode:       str         'word_boundary' | 'substring'",
     "  censor_style:     str         'length_preserving' | 'first_last' | 'full_mask' | 'grawlix'",
     "  mask_char:        str         single character",

@@ -20,7 +20,7 @@ FILTERS = [
     tarnwhisk.Tarnwhisk({"normalization": "aggressive", "match_mode": "substring"}),
 ] + [
     custom(*WORDS, normalization=level, match_mode=mode, allowlist=["hecking"])
-    for level in ["none", "basic", "aggressive"]
+    for level in ["none", "basic", "aggressive", "thorough"]
     for mode in ["word_boundary", "substring"]
 ]
 KEEPS_LENGTH = ["length_preserving", "first_last", "grawlix"]
@@ -62,7 +62,7 @@ def test_hits_ordered_and_disjoint(f, text):
 
 
 @pytest.mark.parametrize("style", KEEPS_LENGTH)
-@pytest.mark.parametrize("level", ["none", "basic", "aggressive"])
+@pytest.mark.parametrize("level", ["none", "basic", "aggressive", "thorough"])
 @given(text=texts)
 @PROPERTY
 def test_censor_keeps_character_count(style, level, text):

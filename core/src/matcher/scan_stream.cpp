@@ -28,15 +28,6 @@ constexpr std::array<bool, 256> kWordByte = [] {
   return t;
 }();
 
-// The letters that leetspeak makes of its symbols: a neighbour of a hit that is one of
-// these may be a symbol at the edge of a word ("shit!" is scanned as "shiti").
-const std::array<bool, 256> kSymbolLetter = [] {
-  std::array<bool, 256> t{};
-  for (char32_t c : {U'!', U'$', U'@'}) t[leetspeak::fold(c)] = true;
-  for (char c : {'I', 'A', 'J'}) t[static_cast<unsigned char>(c)] = true;  // the thorough level's codes
-  return t;
-}();
-
 // Gives the answers of NormalizedText::source_span for spans asked in increasing order
 // of start, walking the text once, and skips runs of ASCII eight bytes at a time: in
 // mostly-ASCII text with a few multi-byte characters, walking from one hit to the next
@@ -105,10 +96,10 @@ class ScanStream::Window {
   unsigned char byte(std::size_t b) const noexcept { return static_cast<unsigned char>(nt_.text[b]); }
   bool word(std::size_t b) const noexcept { return kWordByte[byte(b)]; }
 
-  // Whether the character at byte b is a letter that leetspeak made of a symbol, as
-  // seen from the side that `bit` names.
+  // Whether the character at byte b is a letter made of a symbol ("!", "$", "@", a
+  // look-alike that is punctuation), as seen from the side that `bit` names.
   bool symbol(std::size_t b, std::uint8_t bit) const noexcept {
-    return kSymbolLetter[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
+    return kWordByte[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
   }
   // Whether separators between single letters were dropped just before byte b: a word
   // may start there whatever stands before it.
@@ -303,24 +294,33 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
 
 namespace {
 
-// Whether the token (letters, codes and masks, a mask standing for one or more letters)
-// may be the word's letters.
-bool mask_matches(std::string_view token, std::string_view word) {
+// Whether the token (letters, codes, masks and spaces, a mask standing for one or more
+// letters) may be the word's letters (a phrase's spaces stand for themselves). A token
+// letter flagged kDoubled stands for a run and may take one or two letters of the word.
+bool mask_matches(std::string_view token, const std::uint8_t* flags, std::string_view word) {
   const auto& accepts = thorough_accepts();
+  auto accepts_at = [&](std::size_t j, char t) {
+    return accepts[static_cast<unsigned char>(word[j])][static_cast<unsigned char>(t)];
+  };
   // reach[j]: the token so far can stand for the first j letters of the word.
   std::vector<bool> reach(word.size() + 1, false), next(word.size() + 1);
   reach[0] = true;
-  for (char t : token) {
+  for (std::size_t i = 0; i < token.size(); ++i) {
+    const char t = token[i];
     std::fill(next.begin(), next.end(), false);
     if (t == '*') {
-      bool any = false;
+      bool any = false;  // a mask stands for one letter or more, never for a space
       for (std::size_t j = 0; j < word.size(); ++j) {
-        any = any || reach[j];
+        any = word[j] != ' ' && (any || reach[j]);
         next[j + 1] = any;
       }
     } else {
-      for (std::size_t j = 0; j < word.size(); ++j)
-        next[j + 1] = reach[j] && accepts[static_cast<unsigned char>(word[j])][static_cast<unsigned char>(t)];
+      const bool doubled = flags != nullptr && (flags[i] & kDoubled) != 0;
+      for (std::size_t j = 0; j < word.size(); ++j) {
+        if (!reach[j] || !accepts_at(j, t)) continue;
+        next[j + 1] = true;
+        if (doubled && j + 1 < word.size() && accepts_at(j + 1, t)) next[j + 2] = true;
+      }
     }
     reach.swap(next);
   }
@@ -352,25 +352,76 @@ void ScanStream::masks(const NormalizedText& win, std::size_t limit, bool final,
       break;
     }
     const auto p = static_cast<std::size_t>(static_cast<const char*>(star) - text.data());
-    std::size_t ts = p, te = p;
-    while (ts > 0 && in_mask_token(static_cast<unsigned char>(text[ts - 1]))) --ts;
-    while (te < limit && in_mask_token(static_cast<unsigned char>(text[te]))) ++te;
-    if (te == limit && !final) {
-      mask_open_ = base_ + ts;
+    // The token with the mask, and the tokens around it that a phrase may take in, each
+    // two one space apart.
+    auto token_at = [&](std::size_t at) {
+      std::size_t ts = at, te = at;
+      while (ts > 0 && in_mask_token(static_cast<unsigned char>(text[ts - 1]))) --ts;
+      while (te < limit && in_mask_token(static_cast<unsigned char>(text[te]))) ++te;
+      return std::pair{ts, te};
+    };
+    const auto [ts, te] = token_at(p);
+    std::vector<std::pair<std::size_t, std::size_t>> left, right;
+    for (std::size_t at = ts; left.size() + 1 < choices.max_mask_words && at >= 2 && text[at - 1] == ' ' &&
+                              in_mask_token(static_cast<unsigned char>(text[at - 2]));) {
+      left.push_back(token_at(at - 2));
+      at = left.back().first;
+    }
+    // Tokens to the right; the span is open while what follows it is not final.
+    bool open = te == limit;
+    for (std::size_t at = te; !open && right.size() + 1 < choices.max_mask_words;) {
+      if (text[at] != ' ') break;
+      if (at + 1 >= limit) {
+        open = true;
+        break;
+      }
+      if (!in_mask_token(static_cast<unsigned char>(text[at + 1]))) break;
+      right.push_back(token_at(at + 1));
+      at = right.back().second;
+      open = at == limit;
+    }
+    if (open && !final) {
+      mask_open_ = base_ + (left.empty() ? ts : left.back().first);
       from = p;
       break;
     }
     from = te;
-    const std::string_view token = text.substr(ts, te - ts);
-    const bool whole = (ts > 0 ? !kWordByte[static_cast<unsigned char>(text[ts - 1])]
-                                : (base_ == 0 || before_ == Before::Start || before_ == Before::NonWord)) &&
-                       (te == text.size() || !kWordByte[static_cast<unsigned char>(text[te])]);
-    if (!whole || token.front() == '*' || token.back() == '*' || token.size() > 2 * choices.max_mask_word) continue;
+    // The first word, lowest id first, that a span of whole tokens with the mask in it
+    // may stand for. A symbol's letter at either end of the span may be punctuation.
+    auto punctuation = [&](std::size_t b, std::uint8_t bit) {
+      return !win.flags.empty() && kWordByte[static_cast<unsigned char>(text[b])] &&
+             (win.flags[Window(win).index_of(b)] & bit) != 0;
+    };
+    auto edge_ok = [&](std::size_t b) {  // the byte just outside the span
+      return !kWordByte[static_cast<unsigned char>(text[b])];
+    };
+    bool matched = false;
     for (const auto& [entry, letters] : choices.mask_words) {
-      if (!mask_matches(token, letters)) continue;
-      const WordEntry& e = matcher_.entries()[entry];
-      found.push_back({ts, te, base_ + ts, base_ + te, entry, e.category, e.severity});
-      break;
+      const std::size_t words = static_cast<std::size_t>(std::count(letters.begin(), letters.end(), ' ')) + 1;
+      for (std::size_t before = 0; before < words && !matched; ++before) {
+        const std::size_t after = words - 1 - before;
+        if (before > left.size() || after > right.size()) continue;
+        std::size_t s0 = before == 0 ? ts : left[before - 1].first;
+        std::size_t e0 = after == 0 ? te : right[after - 1].second;
+        // The span as it stands, then without a symbol's letter at either end.
+        for (int trim = 0; trim < 2 && !matched; ++trim) {
+          if (trim == 1) {
+            while (s0 < e0 && punctuation(s0, kSymbolLast)) ++s0;
+            while (e0 > s0 && punctuation(e0 - 1, kSymbolFirst)) --e0;
+          }
+          if (e0 <= s0 || text[s0] == '*' || text[e0 - 1] == '*' || e0 - s0 > 2 * choices.max_mask_word) continue;
+          const bool whole = (s0 > 0 ? edge_ok(s0 - 1) || punctuation(s0 - 1, kSymbolLast)
+                                     : (base_ == 0 || before_ == Before::Start || before_ == Before::NonWord)) &&
+                             (e0 >= text.size() || edge_ok(e0) || punctuation(e0, kSymbolFirst));
+          // One character a byte here (letters, codes, masks, spaces), so flags line up.
+          const std::uint8_t* flags = win.flags.empty() ? nullptr : win.flags.data() + Window(win).index_of(s0);
+          if (!whole || !mask_matches(text.substr(s0, e0 - s0), flags, letters)) continue;
+          const WordEntry& e = matcher_.entries()[entry];
+          found.push_back({s0, e0, base_ + s0, base_ + e0, entry, e.category, e.severity});
+          matched = true;
+        }
+      }
+      if (matched) break;
     }
   }
   mask_from_ = base_ + from;

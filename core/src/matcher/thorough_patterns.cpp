@@ -16,8 +16,8 @@ namespace {
 // them as they are, so the other letters of the word must still match.
 constexpr std::pair<char, char> kStandIns[] = {{'i', 'l'}, {'u', 'v'}};
 
-// The characters of a word that masks may stand for: letters and codes.
-constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAFIJNU";
+// The characters of a word or phrase that masks may stand for: letters, codes, spaces.
+constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAFGIJNU ";
 
 // The most characters of one word that may be written two ways (2^n variants).
 constexpr std::size_t kMaxChoicePoints = 4;
@@ -100,17 +100,38 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
         ++position;
       }
       add(pattern, choice);
+      // A phrase spelled out letter by letter loses its spaces with the separators
+      // ("c a m e l j o c k e y"): the phrase without them, for letters joined so.
+      if (pattern.find(' ') != std::string::npos) {
+        std::string joined;
+        PatternChoice without{choice.entry, {}};
+        std::uint32_t pos = 0, kept = 0;  // characters of the phrase, and of it without spaces
+        for (std::size_t b = 0; b < pattern.size(); ++pos) {
+          const std::size_t len = utf8::char_len(pattern, b);
+          if (pattern[b] != ' ') {
+            if (std::find(choice.doubled.begin(), choice.doubled.end(), pos) != choice.doubled.end())
+              without.doubled.push_back(kept);
+            joined.append(pattern, b, len);
+            ++kept;
+          }
+          b += len;
+        }
+        add(joined, without);
+      }
     }
     // Masks: a word of letters may be written with "*" for a stretch of its inner
     // letters; such tokens are matched apart from the automaton (see ScanStream), against
     // the word's letters with each doubled one written twice.
-    if (nt.text.find_first_not_of(kMaskLetters) == std::string::npos && chars.size() >= 2) {
+    if (nt.text.find_first_not_of(kMaskLetters) == std::string::npos && chars.size() >= 2 &&
+        nt.text.front() != ' ' && nt.text.back() != ' ' && nt.text.find("  ") == std::string::npos) {
       std::string letters;
       for (std::size_t k = 0; k < chars.size(); ++k) {
         letters += nt.text[k];
-        if (nt.flags[k] & kDoubled) letters += nt.text[k];
+        if ((nt.flags[k] & kDoubled) && nt.text[k] != ' ') letters += nt.text[k];
       }
       out.choices.max_mask_word = std::max(out.choices.max_mask_word, letters.size());
+      out.choices.max_mask_words = std::max<std::size_t>(
+          out.choices.max_mask_words, static_cast<std::size_t>(std::count(letters.begin(), letters.end(), ' ')) + 1);
       out.choices.mask_words.emplace_back(static_cast<std::uint32_t>(i), std::move(letters));
     }
   }

@@ -25,10 +25,11 @@ struct PatternChoices {
   // For each pattern, the entries it stands for, lowest id first: an occurrence counts
   // for the first one whose doubled letters the text has.
   std::vector<std::vector<PatternChoice>> by_pattern;
-  // The words of letters, in entry order, each with its letters (a doubled one written
-  // twice), that a token with masks may stand for; and the longest of them.
+  // The words and phrases of letters, in entry order, each with its letters (a doubled
+  // one written twice), that tokens with masks may stand for.
   std::vector<std::pair<std::uint32_t, std::string>> mask_words;
-  std::size_t max_mask_word = 0;
+  std::size_t max_mask_word = 0;   // letters of the longest, spaces included
+  std::size_t max_mask_words = 1;  // words of the longest phrase
 };
 
 struct ThoroughPatterns {

@@ -32,32 +32,37 @@ namespace {
 constexpr std::uint8_t kSymbol = kSymbolFirst | kSymbolLast;
 
 // What an ASCII character becomes: case folded; digits that stand for one letter become
-// it, as at the basic level; "1", "!" and "|" may be i or l, "@" a or o. The symbols are
-// flagged: at the edge of a word they are punctuation.
+// it, as at the basic level, and "2" z and "+" t; "1", "!" and "|" may be i or l, "@" a
+// or o, "6" b or g. The symbols are flagged: at the edge of a word they are punctuation.
 const std::array<Unit, 128> kAscii = [] {
   std::array<Unit, 128> t{};
   for (char32_t b = 0; b < 128; ++b) t[b] = {b, 0};
   for (char32_t b = 'A'; b <= 'Z'; ++b) t[b] = {b + 32, 0};
-  const std::pair<char, char> digits[] = {{'0', 'o'}, {'3', 'e'}, {'4', 'a'}, {'5', 's'},
+  const std::pair<char, char> digits[] = {{'0', 'o'}, {'2', 'z'}, {'3', 'e'}, {'4', 'a'}, {'5', 's'},
                                           {'7', 't'}, {'8', 'b'}, {'9', 'g'}};
   for (const auto& [from, to] : digits) t[static_cast<unsigned char>(from)] = {static_cast<char32_t>(to), 0};
   t['1'] = {'I', 0};
+  t['6'] = {'G', 0};
+  t['+'] = {'t', kSymbol};
   t['!'] = {'I', kSymbol};
   t['$'] = {'s', kSymbol};
   t['@'] = {'A', kSymbol};
   t['|'] = {'J', kSymbol};
+  t['#'] = {'*', 0};
+  t['%'] = {'*', 0};
   return t;
 }();
 
 bool is_mark(char32_t c) noexcept { return unicode::is_nonspacing_mark(c) || unicode::is_enclosing_mark(c); }
 
-// The letter, or the code of the two letters, that the look-alike x stands for; 0 if none.
-char32_t look_alike(char32_t x) noexcept {
+// The letter, or the code of the two letters, that the look-alike x stands for (c 0 if
+// none); a look-alike that is not a letter itself is flagged like the ASCII symbols.
+Unit look_alike(char32_t x) noexcept {
   const char letter = unicode::confusable_letter(x);
-  if (letter == 0) return 0;
+  if (letter == 0) return {0, 0};
   const char other = unicode::alternate_letter(x);
   const char code = other != 0 ? code_for(letter, other) : 0;
-  return static_cast<char32_t>(code != 0 ? code : letter);
+  return {static_cast<char32_t>(code != 0 ? code : letter), unicode::confusable_is_symbol(x) ? kSymbol : std::uint8_t{0}};
 }
 
 // Appends what one character of an NFKC form becomes.
@@ -66,9 +71,13 @@ std::size_t fold_form_char(char32_t x, Unit* out) noexcept {
     out[0] = kAscii[x];
     return 1;
   }
+  if (x == 0x00B7 || x == 0x2022) {  // middle dot, bullet: written between letters
+    out[0] = {'.', 0};
+    return 1;
+  }
   if (unicode::is_default_ignorable(x) || is_mark(x)) return 0;
-  if (const char32_t l = look_alike(x)) {
-    out[0] = {l, 0};
+  if (const Unit l = look_alike(x); l.c != 0) {
+    out[0] = l;
     return 1;
   }
   const unicode::CaseFold folded = unicode::case_fold(x);
@@ -78,9 +87,15 @@ std::size_t fold_form_char(char32_t x, Unit* out) noexcept {
     if (z < 0x80) {
       out[n++] = kAscii[z];
     } else if (!is_mark(z)) {
-      const char32_t l = look_alike(z);
-      // The basic level's look-alikes that the confusables leave out (Greek beta, ...).
-      out[n++] = {l != 0 ? l : homoglyph::fold(z), 0};
+      const Unit l = look_alike(z);
+      // The basic level's look-alikes that the confusables leave out (Greek beta, ...),
+      // and three Cyrillic letters that writers put for Latin ones although the
+      // confusables liken them to non-ASCII letters (soft and hard sign: b; Ukrainian
+      // ie: e).
+      char32_t h = homoglyph::fold(z);
+      if (z == 0x044C || z == 0x044A) h = 'b';
+      if (z == 0x0454) h = 'e';
+      out[n++] = l.c != 0 ? l : Unit{h, 0};
     }
   }
   return n;
@@ -88,6 +103,12 @@ std::size_t fold_form_char(char32_t x, Unit* out) noexcept {
 
 std::size_t fold_slow(char32_t c, Unit* out) noexcept {
   if (unicode::is_default_ignorable(c)) return 0;
+  // A look-alike as written, before NFKC: the lunate sigma looks like c, its normal form
+  // like o.
+  if (const Unit l = look_alike(c); l.c != 0) {
+    out[0] = l;
+    return 1;
+  }
   const nfkc::Form f = nfkc::form(c);
   if (f.len == 0) return fold_form_char(c, out);
   std::size_t n = 0;
@@ -136,6 +157,24 @@ std::size_t fold(char32_t c, Unit* out) noexcept {
 }
 
 // ---- The stages -------------------------------------------------------------------------
+
+namespace {
+
+// What a run that stands as `run` becomes when `x` follows it, or 0 when x starts a new
+// run: the same character, or a letter and a code that may stand for it in either order
+// ("a@": a), or two codes for a common letter ("1|"), which stay the first.
+char32_t merge_into(char32_t run, char32_t x) noexcept {
+  if (x == run) return run;
+  if (run >= 0x80 || x >= 0x80) return 0;
+  const std::uint32_t r = letters_of(static_cast<unsigned char>(run));
+  const std::uint32_t y = letters_of(static_cast<unsigned char>(x));
+  if (r != 0 && x >= 'a' && x <= 'z' && (r & (1u << (x - 'a')))) return x;
+  if (y != 0 && run >= 'a' && run <= 'z' && (y & (1u << (run - 'a')))) return run;
+  if (r != 0 && y != 0 && (r & y)) return run;
+  return 0;
+}
+
+}  // namespace
 
 NormalizedText fold_stage(NormalizedText in) {
   NormalizedText out;
@@ -192,7 +231,8 @@ NormalizedText join_stage(NormalizedText in) {
   const std::size_t n = c.size();
   // Tokens: maximal runs of letters. A single letter is a token of one.
   auto single_at = [&](std::size_t i) {
-    return is_letter(c[i].c) && (i == 0 || !is_letter(c[i - 1].c)) && (i + 1 == n || !is_letter(c[i + 1].c));
+    return is_letter(c[i].c, c[i].flags) && (i == 0 || !is_letter(c[i - 1].c, c[i - 1].flags)) &&
+           (i + 1 == n || !is_letter(c[i + 1].c, c[i + 1].flags));
   };
   std::vector<bool> drop(n, false), joined(n, false);
   for (std::size_t i = 0; i < n;) {
@@ -225,7 +265,8 @@ NormalizedText join_stage(NormalizedText in) {
         joined[singles[s]] = true;
       }
     }
-    i = j + 1;
+    // A chain of two may be the start of the next one ("a s-h-i-t": the s).
+    i = singles.size() == 2 ? j : j + 1;
   }
   std::vector<Char> out;
   for (std::size_t i = 0; i < n; ++i) {
@@ -242,8 +283,10 @@ NormalizedText collapse_stage(NormalizedText in) {
   std::vector<Char> out;
   for (std::size_t i = 0; i < c.size();) {
     std::size_t j = i + 1;
-    while (j < c.size() && c[j].c == c[i].c) ++j;
+    char32_t run = c[i].c;
+    for (char32_t m; j < c.size() && (m = merge_into(run, c[j].c)) != 0; ++j) run = m;
     Char x = c[i];
+    x.c = run;
     if (j - i >= 2) {
       x.entry.end = c[j - 1].entry.end;
       x.flags = static_cast<std::uint8_t>(merged_flags(c[i].flags, c[j - 1].flags) | kDoubled);
@@ -303,10 +346,14 @@ void Writer::finish() {
 
 // Writes c, or merges it into the last character when they are equal.
 void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
-  if (chars_ > 0 && c == last_) {
-    out_.offsets.back().end = e.end;
-    out_.flags.back() = static_cast<std::uint8_t>(merged_flags(out_.flags.back(), flags) | kDoubled);
-    return;
+  if (chars_ > 0) {
+    if (const char32_t m = merge_into(last_, c)) {
+      if (m != last_) out_.text.back() = static_cast<char>(m);  // a code gives way to its letter
+      last_ = m;
+      out_.offsets.back().end = e.end;
+      out_.flags.back() = static_cast<std::uint8_t>(merged_flags(out_.flags.back(), flags) | kDoubled);
+      return;
+    }
   }
   utf8::encode(c, out_.text);
   out_.offsets.push_back(e);
@@ -317,7 +364,7 @@ void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
 }
 
 void Writer::unit(char32_t c, std::uint8_t flags, SourceRange e) {
-  if (is_letter(c)) {
+  if (is_letter(c, flags)) {
     if (token_len_ == 0) {
       // A token starts. The separators before it may go if it and the letter before them
       // are single letters; otherwise they stay.
@@ -368,12 +415,19 @@ void Writer::token_ends() {
     chain_ = 1;
     return;
   }
-  // The chain goes on only over the same run of separators as before.
+  // The chain goes on only over the same run of separators as before. Where another
+  // run follows a chain of two, a new chain starts at its second letter ("a s-h-i-t").
   if (chain_ == 1) {
     chain_run_ = gap_run_;
   } else if (gap_run_ != chain_run_) {
+    const bool two = chain_ == 2;
     chain_ends();
     chain_ = 1;
+    if (two) {
+      chain_ = 2;
+      chain_run_ = gap_run_;
+      gap_last_ = gap_;
+    }
     gap_ = {kNone, kNone};
     return;
   }

@@ -27,6 +27,7 @@ struct Code {
 inline constexpr Code kCodes[] = {
     {'A', 'a', 'o'},  // "@"
     {'F', 'f', 's'},  // long s
+    {'G', 'b', 'g'},  // "6"
     {'I', 'i', 'l'},  // "1", "!" and capital-I look-alikes
     {'J', 'i', 'l'},  // "|", which may also separate single letters
     {'N', 'n', 'v'},  // Greek capital nu
@@ -46,20 +47,24 @@ inline constexpr std::size_t kMaxUnits = 64;
 // Writes to `out` (room for kMaxUnits) what the per-character rules make of c: nothing
 // when c is invisible (every default-ignorable code point) or a nonspacing or enclosing
 // mark; otherwise its NFKC form, each character of which is, if ASCII, case-folded and
-// leetspeak-folded ("1", "!" and "|" stand for i or l, "@" for a or o, "$" for s), else
+// leetspeak-folded ("1", "!" and "|" stand for i or l, "@" for a or o, "6" for b or g,
+// "$" for s, "+" for t, "2" for z; "#" and "%" are masks like "*"), else
 // the letter it looks like or, failing that, its case fold with diacritics stripped.
 // Returns the number of units.
 std::size_t fold(char32_t c, Unit* out) noexcept;
 
-// Letters for the joining of single letters: ASCII letters and codes, but for J.
-constexpr bool is_letter(char32_t c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J');
+// Letters for the joining of single letters: ASCII letters and codes, but for J and for
+// letters made of symbols ("$", "!", a look-alike that is punctuation), which may be
+// punctuation next to a word ("¡b,a,d!").
+constexpr bool is_letter(char32_t c, std::uint8_t flags = 0) noexcept {
+  return ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J')) && !(flags & kSymbolFirst);
 }
-// What may stand between single letters: tab, space, * , - . / : ; \ _ and "|" (J).
+// What may stand between single letters: tab, space, * , - . / : ; \ _ ~ and "|" (J).
+// (The middle dot and the bullet become ".", "#" and "%" become "*".)
 constexpr bool is_separator(char32_t c) noexcept {
   switch (c) {
     case '\t': case ' ': case '*': case ',': case '-': case '.':
-    case '/': case ':': case ';': case '\\': case '_': case 'J':
+    case '/': case ':': case ';': case '\\': case '_': case '~': case 'J':
       return true;
     default:
       return false;
@@ -73,7 +78,8 @@ NormalizedText fold_stage(NormalizedText in);
 // separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
 // a dropped run are flagged kJoined.
 NormalizedText join_stage(NormalizedText in);
-// Every run of two or more equal characters becomes one, flagged kDoubled.
+// Every run of two or more equal characters becomes one, flagged kDoubled; so does a run
+// of a letter and codes that may stand for it ("a@@" reads a, "1l" l).
 NormalizedText collapse_stage(NormalizedText in);
 
 // The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).

@@ -50,6 +50,10 @@ char32_t strip_diacritics(char32_t c) noexcept;
 // c looks like no single letter, and for ASCII, Han, kana, Bopomofo, Hangul and emoji.
 char confusable_letter(char32_t c) noexcept;
 
+// True for a look-alike that is not a letter itself ("¡" looks like i): written for a
+// letter inside a word, but punctuation at its edge.
+bool confusable_is_symbol(char32_t c) noexcept;
+
 // The other letter that a look-alike may stand for (Cyrillic "у" -> 'u', Greek "Ι" ->
 // 'i'); 0 when confusable_letter(c) is its only reading.
 char alternate_letter(char32_t c) noexcept;
