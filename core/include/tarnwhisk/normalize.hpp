@@ -46,6 +46,9 @@ enum CharFlag : std::uint8_t {
   // Thorough only: separators between single letters were dropped right before the
   // character ("f u c k" reads "fuck"): a word may start here even after a letter.
   kJoined = 8,
+  // Thorough only: the run was three or more long, stretched beyond a double letter
+  // ("shiit" doubles its i, which a word's single i does not take; "shiiit" stretches it).
+  kStretched = 16,
 };
 
 // A normalised text and, for each of its characters (not bytes), the source bytes it

@@ -128,6 +128,29 @@ class Automaton {
     }
   }
 
+  // Calls f(pattern, end) for the occurrences that start at `start` and end before `end`
+  // in text[start, end), longest first: what else than the longest occurrence found there
+  // could have started at the same place.
+  template <class F>
+  void shorter(const unsigned char* text, std::size_t start, std::size_t end, F&& f) const {
+    std::uint32_t found[64][2];
+    std::size_t n = 0;
+    std::uint32_t s = start_;
+    for (std::size_t i = start; i + 1 < end && n < 64; ++i) {
+      s = trans16_.empty() ? load(trans_.data() + classes_[text[i]], s) : load(trans16_.data() + classes_[text[i]], s);
+      if (s == kDead) break;
+      if (s <= max_match_) {
+        const std::size_t index = s >> id_shift_;
+        if (match_len_[index] == i + 1 - start) {
+          found[n][0] = match_pattern_[index];
+          found[n][1] = static_cast<std::uint32_t>(i + 1 - start);
+          ++n;
+        }
+      }
+    }
+    while (n-- > 0) f(found[n][0], start + found[n][1]);
+  }
+
   // Heap bytes held: transition table, byte classes, per-match-state data, prefilter.
   std::size_t memory_bytes() const noexcept;
 

@@ -153,30 +153,45 @@ ScanStream::ScanStream(const Matcher& matcher, MatchMode mode) noexcept
 void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
                       std::vector<Match>& out) {
   std::size_t id = occ.pattern;
+  Occurrence o = occ;
   if (const PatternChoices* choices = matcher_.choices()) {
-    // The first entry of the pattern whose doubled letters are doubled in the text.
+    // The first entry of the pattern whose doubled letters are doubled in the text, and
+    // whose single letters are not; failing that, of a shorter occurrence at the same
+    // place ("raand!" is no "randi", but "raand").
     const std::size_t first = w.index_of(occ.start);
-    id = kNoEntry;
-    for (const PatternChoice& choice : choices->by_pattern[occ.pattern]) {
-      bool ok = true;
-      for (std::uint32_t k : choice.doubled) ok = ok && (w.flags_of_char(first + k) & kDoubled) != 0;
-      if (ok) {
-        id = choice.entry;
-        break;
+    auto choose = [&](std::uint32_t pattern) {
+      for (const PatternChoice& choice : choices->by_pattern[pattern]) {
+        bool ok = true;
+        for (std::uint32_t k : choice.doubled) ok = ok && (w.flags_of_char(first + k) & kDoubled) != 0;
+        for (std::uint32_t k : choice.single) {
+          const std::uint8_t f = w.flags_of_char(first + k);
+          ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0);
+        }
+        if (ok) return static_cast<std::size_t>(choice.entry);
       }
+      return kNoEntry;
+    };
+    id = choose(occ.pattern);
+    if (id == kNoEntry) {
+      const auto* text = reinterpret_cast<const unsigned char*>(w.text().text.data());
+      automaton_.shorter(text, occ.start, occ.end, [&](std::uint32_t pattern, std::size_t end) {
+        if (id != kNoEntry) return;
+        id = choose(pattern);
+        if (id != kNoEntry) o = {pattern, occ.start, end};
+      });
     }
     if (id == kNoEntry) return;  // rejected, like an occurrence that is not a whole word
   }
   const WordEntry& entry = matcher_.entries()[id];
-  Pending p{{occ.start, occ.end, base_ + occ.start, base_ + occ.end, id, entry.category, entry.severity},
-            base_ + occ.end, false, true, true};
+  Pending p{{o.start, o.end, base_ + o.start, base_ + o.end, id, entry.category, entry.severity},
+            base_ + o.end, false, true, true};
   if (boundaries_ && !entry.strict) {
     // To the left: all of it is final, and the window keeps at least the byte before
     // the search position; a walk that reaches the window's start asks before_.
-    if (occ.start > 0 && w.word(occ.start - 1) && !w.joined(occ.start)) {
-      std::size_t b = occ.start;
+    if (o.start > 0 && w.word(o.start - 1) && !w.joined(o.start)) {
+      std::size_t b = o.start;
       while (b > 0 && w.symbol(b - 1, kSymbolLast)) --b;
-      if (b == occ.start) return;
+      if (b == o.start) return;
       if (b > 0 ? w.word(b - 1)
                 : (before_ == Before::Word || before_ == Before::SymbolsThenWord))
         return;

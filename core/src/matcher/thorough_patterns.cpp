@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <string_view>
 #include <string>
 
 #include "normalize/thorough.hpp"
@@ -12,9 +13,13 @@ namespace tarnwhisk {
 
 namespace {
 
-// Real letters that writers put for another ("dlck", "bltch", "fvck"). The text keeps
-// them as they are, so the other letters of the word must still match.
-constexpr std::pair<char, char> kStandIns[] = {{'i', 'l'}, {'u', 'v'}};
+// Real letters that writers put for another ("fvck"). The text keeps them as they are,
+// so the other letters of the word must still match. (An l for an i is taken only where
+// no vowel follows, see below: before one it makes words of the dictionaries, "darkle",
+// "tittles", "flotte".)
+constexpr std::pair<char, char> kStandIns[] = {{'u', 'v'}};
+
+bool is_vowel(char c) noexcept { return std::string_view("aeouAU").find(c) != std::string_view::npos; }
 
 // The characters of a word or phrase that masks may stand for: letters, codes, spaces.
 constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAFGIJNU ";
@@ -77,7 +82,7 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
     }
     for (std::size_t v = 0; v < (std::size_t{1} << choice_points.size()); ++v) {
       std::string pattern;
-      PatternChoice choice{static_cast<std::uint32_t>(i), {}};
+      PatternChoice choice{static_cast<std::uint32_t>(i), {}, {}};
       std::uint32_t position = 0;  // characters of an occurrence so far
       for (std::size_t k = 0; k < chars.size(); ++k) {
         const auto [b, len] = chars[k];
@@ -96,7 +101,14 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
           continue;
         }
         if (doubled) choice.doubled.push_back(position);
-        pattern.append(nt.text, b, len);
+        const char ch = nt.text[b];
+        if (len == 1 && !doubled && thorough::is_letter(static_cast<unsigned char>(ch))) choice.single.push_back(position);
+        // An i that no vowel follows may be written l ("dlck", "bltch", "schelss").
+        if (ch == 'i' && len == 1 && (k + 1 == chars.size() || !is_vowel(nt.text[chars[k + 1].first]))) {
+          pattern += 'I';
+        } else {
+          pattern.append(nt.text, b, len);
+        }
         ++position;
       }
       add(pattern, choice);
@@ -104,13 +116,15 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
       // ("c a m e l j o c k e y"): the phrase without them, for letters joined so.
       if (pattern.find(' ') != std::string::npos) {
         std::string joined;
-        PatternChoice without{choice.entry, {}};
+        PatternChoice without{choice.entry, {}, {}};
         std::uint32_t pos = 0, kept = 0;  // characters of the phrase, and of it without spaces
         for (std::size_t b = 0; b < pattern.size(); ++pos) {
           const std::size_t len = utf8::char_len(pattern, b);
           if (pattern[b] != ' ') {
             if (std::find(choice.doubled.begin(), choice.doubled.end(), pos) != choice.doubled.end())
               without.doubled.push_back(kept);
+            if (std::find(choice.single.begin(), choice.single.end(), pos) != choice.single.end())
+              without.single.push_back(kept);
             joined.append(pattern, b, len);
             ++kept;
           }

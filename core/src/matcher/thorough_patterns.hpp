@@ -19,6 +19,9 @@ namespace tarnwhisk {
 struct PatternChoice {
   std::uint32_t entry;
   std::vector<std::uint32_t> doubled;
+  // The single letters: a word's single letter takes a stretched run ("shiiit") but not
+  // a double letter of the text ("Shiite" is no "shit").
+  std::vector<std::uint32_t> single;
 };
 
 struct PatternChoices {

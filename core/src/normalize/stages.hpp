@@ -25,7 +25,7 @@ inline constexpr std::uint8_t kFirstSideFlags = kSymbolFirst | kJoined;
 inline constexpr std::uint8_t kLastSideFlags = kSymbolLast;
 inline std::uint8_t merged_flags(std::uint8_t first, std::uint8_t last) noexcept {
   return static_cast<std::uint8_t>((first & kFirstSideFlags) | (last & kLastSideFlags) |
-                                   ((first | last) & kDoubled));
+                                   ((first | last) & (kDoubled | kStretched)));
 }
 // Appends entry k of `in`, with its flag when `in` has flags, to `out`.
 inline void copy_entry(const NormalizedText& in, std::size_t k, NormalizedText& out) {

@@ -161,11 +161,13 @@ std::size_t fold(char32_t c, Unit* out) noexcept {
 namespace {
 
 // What a run that stands as `run` becomes when `x` follows it, or 0 when x starts a new
-// run: the same character, or a letter and a code that may stand for it in either order
-// ("a@": a), or two codes for a common letter ("1|"), which stay the first.
-char32_t merge_into(char32_t run, char32_t x) noexcept {
+// run: the same character; and where the run is a stretched one already (two or more),
+// a letter and a code that may stand for it in either order ("aaa@": a), or two codes
+// for a common letter ("11|"), which stay the first. A single letter next to a code stays
+// apart: "l1" may well be "li".
+char32_t merge_into(char32_t run, bool stretched, char32_t x) noexcept {
   if (x == run) return run;
-  if (run >= 0x80 || x >= 0x80) return 0;
+  if (!stretched || run >= 0x80 || x >= 0x80) return 0;
   const std::uint32_t r = letters_of(static_cast<unsigned char>(run));
   const std::uint32_t y = letters_of(static_cast<unsigned char>(x));
   if (r != 0 && x >= 'a' && x <= 'z' && (r & (1u << (x - 'a')))) return x;
@@ -284,12 +286,13 @@ NormalizedText collapse_stage(NormalizedText in) {
   for (std::size_t i = 0; i < c.size();) {
     std::size_t j = i + 1;
     char32_t run = c[i].c;
-    for (char32_t m; j < c.size() && (m = merge_into(run, c[j].c)) != 0; ++j) run = m;
+    for (char32_t m; j < c.size() && (m = merge_into(run, j - i >= 2, c[j].c)) != 0; ++j) run = m;
     Char x = c[i];
     x.c = run;
     if (j - i >= 2) {
       x.entry.end = c[j - 1].entry.end;
-      x.flags = static_cast<std::uint8_t>(merged_flags(c[i].flags, c[j - 1].flags) | kDoubled);
+      x.flags = static_cast<std::uint8_t>(merged_flags(c[i].flags, c[j - 1].flags) | kDoubled |
+                                          (j - i >= 3 ? kStretched : 0));
     }
     out.push_back(x);
     i = j;
@@ -347,11 +350,12 @@ void Writer::finish() {
 // Writes c, or merges it into the last character when they are equal.
 void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
   if (chars_ > 0) {
-    if (const char32_t m = merge_into(last_, c)) {
+    if (const char32_t m = merge_into(last_, (out_.flags.back() & kDoubled) != 0, c)) {
       if (m != last_) out_.text.back() = static_cast<char>(m);  // a code gives way to its letter
       last_ = m;
       out_.offsets.back().end = e.end;
-      out_.flags.back() = static_cast<std::uint8_t>(merged_flags(out_.flags.back(), flags) | kDoubled);
+      const std::uint8_t more = (out_.flags.back() & kDoubled) ? kStretched : 0;
+      out_.flags.back() = static_cast<std::uint8_t>(merged_flags(out_.flags.back(), flags) | kDoubled | more);
       return;
     }
   }

@@ -78,8 +78,8 @@ NormalizedText fold_stage(NormalizedText in);
 // separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
 // a dropped run are flagged kJoined.
 NormalizedText join_stage(NormalizedText in);
-// Every run of two or more equal characters becomes one, flagged kDoubled; so does a run
-// of a letter and codes that may stand for it ("a@@" reads a, "1l" l).
+// Every run of two or more equal characters becomes one, flagged kDoubled; a stretched
+// letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two).
 NormalizedText collapse_stage(NormalizedText in);
 
 // The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).
