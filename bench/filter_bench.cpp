@@ -209,20 +209,22 @@ TarnwhiskBuilder languages_builder(int count) {
 
 // Building a filter of the first `range(0)` languages (1: the default English filter; 5:
 // all five). Counters: the filter's heap bytes and its automaton's share.
+// (languages, level)
 void BM_Build(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
+  const auto level = static_cast<NormalizationLevel>(state.range(1));
   for (auto _ : state) {
-    Tarnwhisk filter = build_or_die(languages_builder(count));
+    Tarnwhisk filter = build_or_die(std::move(languages_builder(count).normalization(level)));
     benchmark::DoNotOptimize(&filter);
   }
   const long long before = g_live_bytes.load();
-  const Tarnwhisk filter = build_or_die(languages_builder(count));
+  const Tarnwhisk filter = build_or_die(std::move(languages_builder(count).normalization(level)));
   const long long after = g_live_bytes.load();
   state.counters["filter_bytes"] = static_cast<double>(after - before);
   state.counters["automaton_bytes"] = static_cast<double>(filter.matcher().automaton_bytes());
   state.counters["words"] = static_cast<double>(filter.matcher().entries().size());
 }
-BENCHMARK(BM_Build)->Arg(1)->Arg(5)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Build)->Args({1, 1})->Args({5, 1})->Args({1, 3})->Args({5, 3})->Unit(benchmark::kMicrosecond);
 
 // Baseline for the build: only fetching the built-in entries of the same languages.
 void BM_Baseline_BundledFor(benchmark::State& state) {

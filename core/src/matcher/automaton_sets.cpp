@@ -13,6 +13,7 @@
 // A committed state with no node left is DEAD. This is the literal automaton's order:
 // there every state stands for one node and its chain of failure links.
 #include <algorithm>
+#include <bitset>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -31,12 +32,6 @@ struct Node {
   std::uint32_t depth = 0;
   std::uint32_t pattern = kNoPattern;  // the pattern that ends here
 };
-
-std::string key_of(const std::vector<std::uint32_t>& nodes, bool committed) {
-  std::string key(1, committed ? '\1' : '\0');
-  key.append(reinterpret_cast<const char*>(nodes.data()), nodes.size() * sizeof(std::uint32_t));
-  return key;
-}
 
 }  // namespace
 
@@ -114,27 +109,51 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
   a->stride_shift_ = shift;
   const std::size_t stride = std::size_t{1} << shift;
   // Which classes each label holds.
-  std::vector<std::vector<bool>> label_has(labels.size(), std::vector<bool>(stride, false));
-  for (std::size_t l = 0; l < labels.size(); ++l)
+  std::vector<std::vector<std::uint8_t>> label_classes(labels.size());
+  for (std::size_t l = 0; l < labels.size(); ++l) {
+    std::bitset<256> has;
     for (std::size_t b = 0; b < 256; ++b)
-      if (labels[l][b]) label_has[l][a->classes_[b]] = true;
+      if (labels[l][b]) has[a->classes_[b]] = true;
+    for (std::size_t c = 0; c < classes; ++c)
+      if (has[c]) label_classes[l].push_back(static_cast<std::uint8_t>(c));
+  }
+  std::vector<std::vector<std::uint32_t>> by_class(classes);
 
   const std::size_t id_limit = (std::size_t{1} << 32) >> shift;
   const std::size_t max_states = std::min(limits.max_states, id_limit);
 
-  // The subset construction, breadth first: DEAD is 0 (committed, no node), START 1.
-  std::vector<std::vector<std::uint32_t>> state_nodes = {{}, {0}};
+  // The subset construction, breadth first: DEAD is 0 (committed, no node), START 1. The
+  // states' node sets lie one after another in `pool`; `table` finds a state by its set.
+  std::vector<std::uint32_t> pool = {0};
+  std::vector<std::uint32_t> first = {0, 0, 1};  // state q's nodes: pool[first[q], first[q + 1])
   std::vector<bool> committed = {true, false};
-  std::unordered_map<std::string, std::uint32_t> state_ids = {{key_of({}, true), 0}, {key_of({0}, false), 1}};
+  std::vector<std::uint32_t> table(1024, kNoPattern);
+  auto hash_of = [](const std::uint32_t* nodes, std::size_t n, bool commit) {
+    std::uint64_t h = commit ? 0x9E3779B97F4A7C15ull : 0x2545F4914F6CDD1Dull;
+    for (std::size_t i = 0; i < n; ++i) h = (h ^ nodes[i]) * 0x100000001B3ull;
+    return h ^ (h >> 29);
+  };
+  auto same = [&](std::uint32_t q, const std::uint32_t* nodes, std::size_t n, bool commit) {
+    return committed[q] == commit && first[q + 1] - first[q] == n &&
+           std::equal(nodes, nodes + n, pool.begin() + first[q]);
+  };
+  auto insert = [&](std::uint32_t q) {
+    const std::size_t mask = table.size() - 1;
+    std::size_t i = hash_of(pool.data() + first[q], first[q + 1] - first[q], committed[q]) & mask;
+    while (table[i] != kNoPattern) i = (i + 1) & mask;
+    table[i] = q;
+  };
+  insert(0);
+  insert(1);
   std::vector<std::uint32_t> next(2 * stride, 0);
   std::vector<std::uint32_t> pat(2, kNoPattern), len(2, 0);
   std::vector<std::uint32_t> order;
-  std::vector<std::uint32_t> set;
-  for (std::uint32_t q = 1; q < state_nodes.size(); ++q) {
+  for (std::uint32_t q = 1; q + 1 < first.size(); ++q) {
     if (q >= 2) order.push_back(q);
     // The occurrence this state reports: the deepest node that ends a pattern.
     std::uint32_t m = kNoPattern;
-    for (std::uint32_t n : state_nodes[q]) {
+    for (std::uint32_t k = first[q]; k < first[q + 1]; ++k) {
+      const std::uint32_t n = pool[k];
       if (nodes[n].pattern == kNoPattern) continue;
       if (m == kNoPattern || nodes[n].depth > nodes[m].depth ||
           (nodes[n].depth == nodes[m].depth && nodes[n].pattern < nodes[m].pattern))
@@ -146,39 +165,56 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
     }
     const bool commit = committed[q] || m != kNoPattern;
     const std::uint32_t floor = m != kNoPattern ? nodes[m].depth : 0;
+    // Each node's children, handed to the classes its edges take: one pass over the
+    // edges instead of one for each class.
+    for (std::size_t c = 0; c < classes; ++c) by_class[c].clear();
+    for (std::uint32_t k = first[q]; k < first[q + 1]; ++k) {
+      const Node& node = nodes[pool[k]];
+      if (node.depth < floor) continue;
+      for (const auto& [label, child] : node.edges)
+        for (std::uint8_t c : label_classes[label]) by_class[c].push_back(child);
+    }
     for (std::size_t c = 0; c < classes; ++c) {
-      set.clear();
-      for (std::uint32_t n : state_nodes[q]) {
-        if (nodes[n].depth < floor) continue;
-        for (const auto& [label, child] : nodes[n].edges)
-          if (label_has[label][c]) set.push_back(child);
+      std::vector<std::uint32_t>& set = by_class[c];
+      if (set.empty()) {  // nothing goes on: START, or DEAD once committed
+        next[std::size_t{q} * stride + c] = commit ? 0 : 1;
+        continue;
       }
       if (!commit) set.push_back(0);
       std::sort(set.begin(), set.end());
       set.erase(std::unique(set.begin(), set.end()), set.end());
       std::uint32_t to = 0;
       if (!set.empty()) {
-        auto [it, fresh] = state_ids.emplace(key_of(set, commit), static_cast<std::uint32_t>(state_nodes.size()));
-        if (fresh) {
-          if (state_nodes.size() >= max_states) {
+        const std::size_t mask = table.size() - 1;
+        std::size_t i = hash_of(set.data(), set.size(), commit) & mask;
+        while (table[i] != kNoPattern && !same(table[i], set.data(), set.size(), commit)) i = (i + 1) & mask;
+        if (table[i] != kNoPattern) {
+          to = table[i];
+        } else {
+          to = static_cast<std::uint32_t>(first.size() - 1);
+          if (to >= max_states) {
             error = "the patterns need more than " + std::to_string(max_states) +
                     " automaton states, beyond the limit of " + std::to_string(max_states) + " states";
             return nullptr;
           }
-          state_nodes.push_back(set);
+          pool.insert(pool.end(), set.begin(), set.end());
+          first.push_back(static_cast<std::uint32_t>(pool.size()));
           committed.push_back(commit);
           next.resize(next.size() + stride, 0);
           pat.push_back(kNoPattern);
           len.push_back(0);
+          table[i] = to;
+          if (2 * (first.size() - 1) > table.size()) {  // keep the table at most half full
+            table.assign(table.size() * 2, kNoPattern);
+            for (std::uint32_t r = 0; r + 1 < first.size(); ++r) insert(r);
+          }
         }
-        to = it->second;
       }
       next[std::size_t{q} * stride + c] = to;
     }
-    // Done with this state's nodes; only the id map still refers to the set, by value.
-    std::vector<std::uint32_t>().swap(state_nodes[q]);
   }
-  a->emit(next, pat, len, order, state_nodes.size());
+  const std::size_t n_states = first.size() - 1;
+  a->emit(next, pat, len, order, n_states);
   return a;
 }
 

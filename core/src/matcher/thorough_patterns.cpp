@@ -22,7 +22,7 @@ constexpr std::pair<char, char> kStandIns[] = {{'u', 'v'}};
 bool is_vowel(char c) noexcept { return std::string_view("aeouAU").find(c) != std::string_view::npos; }
 
 // The characters of a word or phrase that masks may stand for: letters, codes, spaces.
-constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAFGIJNU ";
+constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAGIJU ";
 
 // The most characters of one word that may be written two ways (2^n variants).
 constexpr std::size_t kMaxChoicePoints = 4;

@@ -18,7 +18,9 @@
 
 namespace tarnwhisk::thorough {
 
-// A character that may be one of two letters is written as its code.
+// A character that may be one of two letters is written as its code. (Rarer pairs of
+// the confusables data, such as long s or Greek capital nu, take the letter they look
+// like: every code is a byte class more in the automaton's table.)
 struct Code {
   char code;
   char first;
@@ -26,11 +28,9 @@ struct Code {
 };
 inline constexpr Code kCodes[] = {
     {'A', 'a', 'o'},  // "@"
-    {'F', 'f', 's'},  // long s
     {'G', 'b', 'g'},  // "6"
     {'I', 'i', 'l'},  // "1", "!" and capital-I look-alikes
     {'J', 'i', 'l'},  // "|", which may also separate single letters
-    {'N', 'n', 'v'},  // Greek capital nu
     {'U', 'u', 'y'},  // Cyrillic u, Greek capital upsilon
 };
 // The code for the two letters a and b (in either order), or 0.
