@@ -176,7 +176,7 @@ void BM_FindTenMegabytes(benchmark::State& state) {
   state.counters["hits"] = static_cast<double>(hits);
 }
 // (level, sentences)
-BENCHMARK(BM_FindTenMegabytes)->Args({1, 0})->Args({1, 1})->Args({2, 0})->Args({2, 1})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FindTenMegabytes)->Args({1, 0})->Args({1, 1})->Args({2, 0})->Args({2, 1})->Args({3, 0})->Args({3, 1})->Unit(benchmark::kMillisecond);
 
 void BM_NormalizeOnly(benchmark::State& state) {
   const std::string& text = prose_with_words();

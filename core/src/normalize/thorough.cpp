@@ -308,6 +308,33 @@ NormalizedText collapse_stage(NormalizedText in) {
 // merges into the one before. Places in the result are counted over everything written,
 // so that the owner may erase stable characters from the front between pieces.
 
+// Writes c, or merges it into the last character when they are equal (or a code meets
+// the letter of a stretched run).
+inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
+  if (chars_ > 0) [[likely]] {
+    const char32_t m = c == last_ ? c : ((out_.flags.back() & kDoubled) ? merge_into(last_, true, c) : 0);
+    if (m != 0) [[unlikely]] {
+      if (m != last_) out_.text.back() = static_cast<char>(m);  // a code gives way to its letter
+      last_ = m;
+      out_.offsets.back().end = e.end;
+      const std::uint8_t more = (out_.flags.back() & kDoubled) ? kStretched : 0;
+      out_.flags.back() = static_cast<std::uint8_t>(merged_flags(out_.flags.back(), flags) | kDoubled | more);
+      return;
+    }
+  }
+  if (c < 0x80) [[likely]] {
+    out_.text.push_back(static_cast<char>(c));
+    ++bytes_;
+  } else {
+    utf8::encode(c, out_.text);
+    bytes_ += utf8::encoded_len(c);
+  }
+  out_.offsets.push_back(e);
+  out_.flags.push_back(flags);
+  ++chars_;
+  last_ = c;
+}
+
 void Writer::feed(std::string_view src, std::size_t base) {
   out_.text.reserve(out_.text.size() + src.size());
   out_.offsets.reserve(out_.offsets.size() + src.size());
@@ -316,8 +343,25 @@ void Writer::feed(std::string_view src, std::size_t base) {
     const auto b = static_cast<unsigned char>(src[i]);
     if (b < 0x80) {
       const Unit u = kAscii[b];
-      unit(u.c, u.flags, {base + i, base + i + 1});
+      const SourceRange e{base + i, base + i + 1};
       ++i;
+      // Most characters need nothing of the joining of single letters: a letter inside a
+      // word, and what follows a word while no single letter waits for company.
+      if (is_letter(u.c, u.flags)) {
+        if (token_len_ >= 2) {
+          append(u.c, u.flags, e);
+          continue;
+        }
+      } else if (!after_single_ && token_len_ != 1) {
+        token_len_ = 0;
+        if (!is_separator(u.c)) {
+          run_start_ = {kNone, kNone};
+          chain_ends();
+        }
+        append(u.c, u.flags, e);
+        continue;
+      }
+      unit(u.c, u.flags, e);
       continue;
     }
     const std::size_t len = utf8::char_len(src, i);
@@ -347,26 +391,6 @@ void Writer::finish() {
   chain_ends();
 }
 
-// Writes c, or merges it into the last character when they are equal.
-void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
-  if (chars_ > 0) {
-    if (const char32_t m = merge_into(last_, (out_.flags.back() & kDoubled) != 0, c)) {
-      if (m != last_) out_.text.back() = static_cast<char>(m);  // a code gives way to its letter
-      last_ = m;
-      out_.offsets.back().end = e.end;
-      const std::uint8_t more = (out_.flags.back() & kDoubled) ? kStretched : 0;
-      out_.flags.back() = static_cast<std::uint8_t>(merged_flags(out_.flags.back(), flags) | kDoubled | more);
-      return;
-    }
-  }
-  utf8::encode(c, out_.text);
-  out_.offsets.push_back(e);
-  out_.flags.push_back(flags);
-  ++chars_;
-  bytes_ += utf8::encoded_len(c);
-  last_ = c;
-}
-
 void Writer::unit(char32_t c, std::uint8_t flags, SourceRange e) {
   if (is_letter(c, flags)) {
     if (token_len_ == 0) {
@@ -394,11 +418,14 @@ void Writer::unit(char32_t c, std::uint8_t flags, SourceRange e) {
     token_len_ = 0;
   }
   if (is_separator(c)) {
-    if (run_start_.chars == kNone) {
-      run_start_ = here();
-      run_.clear();
+    // Only a run after a single letter may go; only then is it kept track of.
+    if (after_single_) {
+      if (run_start_.chars == kNone) {
+        run_start_ = here();
+        run_.clear();
+      }
+      run_ += c;
     }
-    run_ += c;
   } else {
     run_start_ = {kNone, kNone};
     after_single_ = false;
@@ -477,6 +504,7 @@ void Writer::drop_runs(std::size_t count) {
 
 // The chain of single letters can grow no more: runs in it that were kept stay.
 void Writer::chain_ends() {
+  if (chain_ == 0) return;
   chain_ = 0;
   gap_prev_ = gap_last_ = {kNone, kNone};
 }

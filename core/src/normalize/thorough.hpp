@@ -103,7 +103,7 @@ class Writer {
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   void unit(char32_t c, std::uint8_t flags, SourceRange e);
-  void append(char32_t c, std::uint8_t flags, SourceRange e);
+  [[gnu::always_inline]] inline void append(char32_t c, std::uint8_t flags, SourceRange e);
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);
