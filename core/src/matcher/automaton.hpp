@@ -128,6 +128,42 @@ class Automaton {
     }
   }
 
+  // Searches on from `chain` (one chain of loads, no lanes) until the search is back at
+  // START with nothing pending just after a byte that no pattern contains, at or after
+  // `after`: from there on it reports what any search that got there reports. Returns
+  // true with `chain` there, or false with `chain` at n when it got no such place.
+  template <class Sink>
+  bool resync(const unsigned char* text, std::size_t after, std::size_t n, Chain& chain, Sink&& sink) const {
+    if (max_match_ == kDead) {
+      chain.pos = n;
+      return false;
+    }
+    std::uint32_t s = chain.s, last = chain.last;
+    std::size_t last_end = chain.last_end, i = chain.pos;
+    while (i < n) {
+      const std::uint8_t cls = classes_[text[i]];
+      s = trans16_.empty() ? load(trans_.data() + cls, s) : load(trans16_.data() + cls, s);
+      ++i;
+      if (s <= max_match_) {
+        if (s == kDead) {
+          sink(occurrence(last, last_end), 0);
+          i = last_end;
+          s = start_;
+          last = kDead;
+          continue;
+        }
+        last = s;
+        last_end = i;
+      }
+      if (cls == 0 && s == start_ && last == kDead && i > after) {
+        chain = {i, s, last, last_end};
+        return true;
+      }
+    }
+    chain = {n, s, last, last_end};
+    return false;
+  }
+
   // Calls f(pattern, end) for the occurrences that start at `start` and end before `end`
   // in text[start, end), longest first: what else than the longest occurrence found there
   // could have started at the same place.

@@ -150,8 +150,8 @@ ScanStream::ScanStream(const Matcher& matcher, MatchMode mode) noexcept
 // ("shit!" and "shit!?" are hits, "hell@example.com" is not). Where collapse merged a
 // run into the neighbour, the source character next to the hit decides, which is what
 // the two flags tell.
-void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
-                      std::vector<Match>& out) {
+ScanStream::Taken ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
+                                   std::vector<Match>& out) {
   std::size_t id = occ.pattern;
   Occurrence o = occ;
   if (const PatternChoices* choices = matcher_.choices()) {
@@ -180,7 +180,7 @@ void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable
         if (id != kNoEntry) o = {pattern, occ.start, end};
       });
     }
-    if (id == kNoEntry) return;  // rejected, like an occurrence that is not a whole word
+    if (id == kNoEntry) return Taken::Absent;
   }
   const WordEntry& entry = matcher_.entries()[id];
   Pending p{{o.start, o.end, base_ + o.start, base_ + o.end, id, entry.category, entry.severity},
@@ -191,13 +191,13 @@ void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable
     if (o.start > 0 && w.word(o.start - 1) && !w.joined(o.start)) {
       std::size_t b = o.start;
       while (b > 0 && w.symbol(b - 1, kSymbolLast)) --b;
-      if (b == o.start) return;
+      if (b == o.start) return Taken::Rejected;
       if (b > 0 ? w.word(b - 1)
                 : (before_ == Before::Word || before_ == Before::SymbolsThenWord))
-        return;
+        return Taken::Rejected;
     }
     walk(w, p, stable_bytes, final);
-    if (p.decided && !p.accepted) return;
+    if (p.decided && !p.accepted) return Taken::Rejected;
   }
   if (!p.decided) undecided_ = true;
   if (head_ < queue_.size() || undecided_) {
@@ -205,6 +205,7 @@ void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable
   } else {
     out.push_back(p.hit);
   }
+  return Taken::Hit;
 }
 
 // Decides the right neighbour of a hit as far as the final bytes allow; at the end of
@@ -265,21 +266,59 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
   const std::size_t queued = queue_.size();
   undecided_ = false;
   const auto* text = reinterpret_cast<const unsigned char*>(win.text.data());
-  // The first lane's occurrences are taken as they come; the later lanes' wait, since
-  // every occurrence of a lane lies before those of the next.
-  auto sink = [&](const Occurrence& occ, int lane) {
-    if (lane == 0) {
-      take(w, occ, stable_bytes, final, out);
-    } else {
-      lanes_[lane - 1].push_back(occ);
+  if (matcher_.choices() == nullptr) {
+    // The first lane's occurrences are taken as they come; the later lanes' wait, since
+    // every occurrence of a lane lies before those of the next.
+    auto sink = [&](const Occurrence& occ, int lane) {
+      if (lane == 0) {
+        take(w, occ, stable_bytes, final, out);
+      } else {
+        lanes_[lane - 1].push_back(occ);
+      }
+    };
+    automaton_.advance(text, stable_bytes, chain_, sink);
+    if (final) automaton_.finish(text, stable_bytes, chain_, sink);
+    // finish() reports on the last lane, after the lanes of advance().
+    for (auto& lane : lanes_) {
+      for (const Occurrence& occ : lane) take(w, occ, stable_bytes, final, out);
+      lane.clear();
     }
-  };
-  automaton_.advance(text, stable_bytes, chain_, sink);
-  if (final) automaton_.finish(text, stable_bytes, chain_, sink);
-  // finish() reports on the last lane, after the lanes of advance().
-  for (auto& lane : lanes_) {
-    for (const Occurrence& occ : lane) take(w, occ, stable_bytes, final, out);
-    lane.clear();
+  } else {
+    // At the thorough level an occurrence may be absent (its word's doubled letters are
+    // not doubled in the text): then the search starts again one byte after it, until it
+    // is back in step with the first one.
+    std::vector<Occurrence>& occs = occurrences_;
+    occs.clear();
+    auto sink = [&](const Occurrence& occ, int lane) {
+      if (lane == 0) {
+        occs.push_back(occ);
+      } else {
+        lanes_[lane - 1].push_back(occ);
+      }
+    };
+    automaton_.advance(text, stable_bytes, chain_, sink);
+    if (final) automaton_.finish(text, stable_bytes, chain_, sink);
+    for (auto& lane : lanes_) {
+      occs.insert(occs.end(), lane.begin(), lane.end());
+      lane.clear();
+    }
+    std::vector<Occurrence> again;
+    for (std::size_t k = 0; k < occs.size();) {
+      const Occurrence occ = occs[k++];
+      if (take(w, occ, stable_bytes, final, out) != Taken::Absent) continue;
+      again.clear();
+      auto collect = [&](const Occurrence& o, int) { again.push_back(o); };
+      Automaton::Chain chain{occ.start + 1, automaton_.start_chain().s, automaton_.start_chain().last, 0};
+      if (automaton_.resync(text, occ.end, stable_bytes, chain, collect)) {
+        while (k < occs.size() && occs[k].start < chain.pos) ++k;
+        again.insert(again.end(), occs.begin() + static_cast<std::ptrdiff_t>(k), occs.end());
+      } else {
+        chain_ = chain;
+        if (final) automaton_.finish(text, stable_bytes, chain_, collect);
+      }
+      occs.swap(again);
+      k = 0;
+    }
   }
 
   // The source spans of this round's hits, in text order: those in `out`, then those

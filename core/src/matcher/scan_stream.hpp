@@ -51,8 +51,13 @@ class ScanStream {
   class Window;
   void masks(const NormalizedText& win, std::size_t limit, bool final, std::size_t out_start,
              std::vector<Match>& out);
-  void take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
-            std::vector<Match>& out);
+  // What became of an occurrence: a hit (perhaps a shorter one at the same place),
+  // nothing (not a whole word: it still takes up its bytes), or nothing because the text
+  // does not have the word's doubled letters, in which case the search goes on as if the
+  // occurrence had not been there.
+  enum class Taken : std::uint8_t { Hit, Rejected, Absent };
+  Taken take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
+             std::vector<Match>& out);
   void walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const;
   void settle(std::vector<Match>& out);
   void run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out);
@@ -66,6 +71,7 @@ class ScanStream {
   std::vector<Pending> queue_;  // undecided hits and the ones behind them, in order
   std::size_t head_ = 0;        // queue_[head_...] still wait
   std::vector<Occurrence> lanes_[Automaton::kLanes - 1];  // later lanes' occurrences
+  std::vector<Occurrence> occurrences_;  // at the thorough level, all of a round's
   std::size_t first_new_ = 0;   // where this round's hits begin in `out`
   bool undecided_ = false;      // some hit of this round waits for its right neighbour
   // Tokens with masks ("f*ck"), matched apart from the automaton at the thorough level:
