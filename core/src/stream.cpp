@@ -54,6 +54,15 @@ struct TextStream::Impl {
     return std::string_view(source).substr(from - base, to - from);
   }
 
+  // Where the matcher's next hit may start, and where any hit still to come may.
+  std::size_t matcher_settled() const noexcept { return ended ? consumed : hits.settled(); }
+  std::size_t settled() const noexcept {
+    std::size_t at = matcher_settled();
+    if (!allow_wait.empty()) at = std::min(at, allow_wait.front().start);
+    if (!score_wait.empty()) at = std::min(at, score_wait.front().start);
+    return at;
+  }
+
   void route(Output& out);
   void to_scorer(const Match& hit, Output& out);
   void release(const Match& hit, Output& out);
@@ -178,10 +187,13 @@ void TextStream::Impl::release(const Match& hit, Output& out) {
 // Writes the source up to where a hit still to come may start, forgets allowlist
 // occurrences that no such hit can meet, and drops the source that nothing needs.
 void TextStream::Impl::advance(Output& out) {
-  std::size_t next = ended ? consumed : hits.settled();
-  if (!allow_wait.empty()) next = std::min(next, allow_wait.front().start);
-  if (use_allowlist) allow.forget(next);
-  if (!score_wait.empty()) next = std::min(next, score_wait.front().start);
+  if (use_allowlist) {
+    // The allowlist is still asked about the hits in its queue and the matcher's next.
+    std::size_t asked = matcher_settled();
+    if (!allow_wait.empty()) asked = std::min(asked, allow_wait.front().start);
+    allow.forget(asked);
+  }
+  const std::size_t next = settled();
   if (censor && next > written) {
     out.censored.append(held(written, next));
     written = next;
@@ -210,6 +222,7 @@ TextStream::~TextStream() = default;
 void TextStream::feed(std::string_view chunk, Output& out) { impl_->feed(chunk, out); }
 void TextStream::finish(Output& out) { impl_->finish(out); }
 std::size_t TextStream::consumed() const noexcept { return impl_->consumed; }
+std::size_t TextStream::settled() const noexcept { return impl_->settled(); }
 std::size_t TextStream::censored_through() const noexcept { return impl_->censor ? impl_->written : 0; }
 std::size_t TextStream::held_bytes() const noexcept { return impl_->source.size(); }
 bool TextStream::finished() const noexcept { return impl_->finished; }

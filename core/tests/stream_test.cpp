@@ -65,10 +65,16 @@ void check(const Tarnwhisk& f, std::string_view text, const std::vector<std::siz
   TextStream::Output out;
   std::size_t from = 0;
   std::size_t hits_seen = 0, text_seen = 0;  // checked already
+  std::size_t settled = 0;
   auto step = [&](std::size_t to) {
     s.feed(text.substr(from, to - from), out);
     from = to;
     ASSERT_EQ(s.consumed(), to) << label;
+    // No hit starts before the place that an earlier call called settled.
+    for (std::size_t k = hits_seen; k < out.hits.size(); ++k) ASSERT_GE(out.hits[k].start, settled) << label;
+    ASSERT_GE(s.settled(), settled) << label;
+    ASSERT_LE(s.settled(), to) << label;
+    settled = s.settled();
     ASSERT_LE(out.hits.size(), want_hits.size()) << label;
     ASSERT_TRUE(std::equal(out.hits.begin() + hits_seen, out.hits.end(), want_hits.begin() + hits_seen))
         << label << " after " << to;
@@ -88,6 +94,8 @@ void check(const Tarnwhisk& f, std::string_view text, const std::vector<std::siz
   if (::testing::Test::HasFatalFailure()) return;
   s.finish(out);
   EXPECT_TRUE(s.finished());
+  for (std::size_t k = hits_seen; k < out.hits.size(); ++k) EXPECT_GE(out.hits[k].start, settled) << label;
+  EXPECT_EQ(s.settled(), text.size()) << label;
   EXPECT_EQ(out.hits, want_hits) << label;
   if (options.censor) {
     EXPECT_EQ(out.censored, want_text) << label;

@@ -97,6 +97,10 @@ class TextStream {
 
   // Bytes fed so far.
   std::size_t consumed() const noexcept;
+  // The smallest source offset at which a hit still to come may start (consumed() once
+  // finished). A caller that wants the bytes of the hits it receives keeps its own copy
+  // of the source from here on.
+  std::size_t settled() const noexcept;
   // The censored text written so far is the censored form of source bytes
   // [0, censored_through()). 0 when StreamOptions::censor is off.
   std::size_t censored_through() const noexcept;
