@@ -78,16 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Case c = parse(data, size);
   if (!c.options.bundled && c.words.empty()) return 0;
 
-  TarnwhiskBuilder builder;
-  builder.normalization(c.options.level).match_mode(c.options.mode).censor_style(c.options.style);
-  builder.mask_char(c.options.mask);
-  if (c.options.bundled) builder.language(c.options.language);
-  else builder.without_bundled(true);
-  builder.add_words(c.words).allowlist(c.allowlist).remove_words(c.removed);
+  TarnwhiskBuilder builder = builder_for(c);
   if (c.options.scorer) builder.scorer(std::make_shared<NearScorer>());
-  MatcherOptions mo;
-  mo.prefilter = c.options.prefilter;
-  builder.matcher_options(mo);
 
   Result<Tarnwhisk> built = builder.build();
   if (!built.ok()) return 0;
