@@ -5,6 +5,7 @@
 #include "tarnwhisk/stream.hpp"
 
 #include <algorithm>
+#include <cstdint>
 #include <deque>
 #include <exception>
 #include <stdexcept>
@@ -28,6 +29,8 @@ constexpr std::size_t kSlice = 64 * 1024;
 constexpr std::size_t kCharSlack = 6;
 
 std::size_t minus(std::size_t a, std::size_t b) noexcept { return a > b ? a - b : 0; }
+// a + b, or the largest value where that overflows (a scorer context of "everything").
+std::size_t plus(std::size_t a, std::size_t b) noexcept { return a + b >= a ? a + b : SIZE_MAX; }
 
 }  // namespace
 
@@ -154,11 +157,11 @@ void TextStream::Impl::drain(Output& out) {
     const std::string_view text = allow.needs_hit_text() ? held(hit.start, hit.end) : std::string_view();
     if (!allow.covers(hit.start, hit.end, text)) to_scorer(hit, out);
   }
-  while (!score_wait.empty() && (ended || score_wait.front().end + context + kCharSlack <= consumed)) {
+  while (!score_wait.empty() && (ended || plus(score_wait.front().end, plus(context, kCharSlack)) <= consumed)) {
     const Match hit = score_wait.front();
     std::size_t from = minus(hit.start, context);
     while (!boundary(from)) --from;
-    std::size_t to = std::min(hit.end + context, consumed);
+    std::size_t to = std::min(plus(hit.end, context), consumed);
     while (!boundary(to)) ++to;
     Match seen = hit;
     seen.start -= from;

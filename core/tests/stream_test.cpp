@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <ostream>
@@ -289,6 +290,7 @@ TEST(Stream, ScorerSeesTheHitWithItsContext) {
       {5, {{4, 20}, {14, 30}, {22, 31}}},
       {6, {{2, 20}, {14, 31}, {21, 31}}},
       {100, {{0, 31}, {0, 31}, {0, 31}}},
+      {SIZE_MAX, {{0, 31}, {0, 31}, {0, 31}}},
   };
   for (const Case& c : cases) {
     auto scorer = std::make_shared<LookBehindScorer>(0);
