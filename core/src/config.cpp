@@ -90,7 +90,14 @@ std::vector<WordEntry> merged_entries(const std::vector<Language>& languages, bo
     static constexpr Language kDefault[] = {Language::En};
     const std::span<const Language> chosen =
         languages.empty() ? std::span<const Language>(kDefault) : std::span<const Language>(languages);
+    // Each language once, where it was first given: a repetition would only add
+    // byte-equal copies that the deduplication below drops again (same result), at the
+    // cost of a whole list each time.
+    std::array<bool, 256> loaded{};
     for (Language language : chosen) {
+      const auto value = static_cast<std::uint8_t>(language);
+      if (loaded[value]) continue;
+      loaded[value] = true;
       std::vector<WordEntry> list = bundled_for(language);
       entries.insert(entries.end(), std::make_move_iterator(list.begin()),
                      std::make_move_iterator(list.end()));
@@ -127,7 +134,7 @@ Result<Tarnwhisk> TarnwhiskBuilder::build() {
   if (entries.empty()) return Error::no_words();
   const NormalizationLevel level = config.normalization_.value_or(NormalizationLevel::Basic);
 
-  Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_);
+  Result<Matcher> matcher = Matcher::create(std::move(entries), config.matcher_options_, level);
   if (!matcher) return matcher.error();
 
   Tarnwhisk filter(std::move(matcher).value(), Allowlist(std::move(config.allowlist_terms_)));

@@ -76,6 +76,7 @@ void HitStream::finish(std::vector<Match>& out) {
     normalizer_.feed(head, source_pos_);
     source_pos_ += head.size();
   }
+  normalizer_.finish();
   scan_.finish(win_, out);
 }
 

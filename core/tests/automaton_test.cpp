@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <random>
 #include <string>
 #include <tuple>
@@ -155,6 +156,65 @@ TEST(Automaton, BothTableWidthsFindWhatNaiveSearchFinds) {
       const std::vector<Occ> expected = naive(patterns, text);
       ASSERT_EQ(by_find(*a, text), expected) << s.name << ", round " << round;
       ASSERT_EQ(by_scan(*a, text), expected) << s.name << ", round " << round;
+    }
+  }
+}
+
+// Patterns whose bytes stand for sets: leftmost-longest by brute force (at each start try
+// every pattern, each text byte in its pattern byte's set; longest, then lowest id).
+std::vector<Occ> naive_sets(const std::vector<std::string>& patterns, const std::array<Automaton::ByteSet, 256>& accepts,
+                            const std::string& text) {
+  std::vector<Occ> out;
+  for (std::size_t start = 0; start < text.size();) {
+    std::size_t best = patterns.size();
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+      const std::string& p = patterns[i];
+      if (p.empty() || start + p.size() > text.size()) continue;
+      bool ok = true;
+      for (std::size_t k = 0; k < p.size() && ok; ++k)
+        ok = accepts[static_cast<unsigned char>(p[k])][static_cast<unsigned char>(text[start + k])];
+      if (ok && (best == patterns.size() || p.size() > patterns[best].size())) best = i;
+    }
+    if (best == patterns.size()) {
+      ++start;
+      continue;
+    }
+    out.emplace_back(static_cast<std::uint32_t>(best), start, start + patterns[best].size());
+    start += patterns[best].size();
+  }
+  return out;
+}
+
+TEST(Automaton, SetPatternsAgreeWithBruteForce) {
+  std::mt19937_64 rng(11);
+  auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  const std::string alphabet = "abcdI .";
+  for (int round = 0; round < 1500; ++round) {
+    // Each byte accepts itself and, unless this round is literal, a few others.
+    const bool literal = below(4) == 0;
+    std::array<Automaton::ByteSet, 256> accepts{};
+    for (std::size_t b = 0; b < 256; ++b) accepts[b][b] = true;
+    if (!literal)
+      for (char c : alphabet)
+        for (std::size_t extra = below(3); extra > 0; --extra)
+          accepts[static_cast<unsigned char>(c)][static_cast<unsigned char>(alphabet[below(alphabet.size())])] = true;
+    std::vector<std::string> patterns;
+    for (std::size_t k = 1 + below(6); k > 0; --k) {
+      std::string p;
+      for (std::size_t len = 1 + below(5); len > 0; --len) p += alphabet[below(alphabet.size())];
+      patterns.push_back(p);
+    }
+    std::string error;
+    const auto a = Automaton::build_sets(patterns, accepts, {1000, 1000, 1u << 20}, error);
+    ASSERT_TRUE(a) << error;
+    std::string text;
+    for (std::size_t len = below(round % 10 == 0 ? 3000 : 60); len > 0; --len) text += alphabet[below(alphabet.size())];
+    const std::vector<Occ> expected = naive_sets(patterns, accepts, text);
+    ASSERT_EQ(by_scan(*a, text), expected) << "round " << round << " text " << text;
+    ASSERT_EQ(by_pieces(*a, text, 1 + below(300)), expected) << "round " << round;
+    if (literal) {
+      const auto lit = Automaton::build(patterns, {1000, 1000, 1u << 20}, false, error);
+      ASSERT_EQ(by_scan(*lit, text), expected) << "round " << round;
     }
   }
 }

@@ -350,3 +350,103 @@ TEST(NormalizeInto, ReplacesTheResultAndReusesItsBuffers) {
 
 }  // namespace
 }  // namespace tarnwhisk
+
+namespace tarnwhisk {
+namespace {
+
+// Random text for the thorough level's rules: single letters between separators (the
+// chains that join), "|" and "*" (separator or letter and mask), symbols and digits that
+// stand for letters, runs, look-alikes, marks and invisible characters.
+std::string thorough_text(std::mt19937_64& rng, std::size_t pieces) {
+  static const char* const kPieces[] = {
+      "a", "b", "f", "u", "c", "k", "s", "h", "i", "t", "l", "o", "I", "A", "K", " ", " ", ".",
+      "-", "_", "|", "*", "!", "1", "@", "$", "0", "3", "?", "'", "\n", "2", "ab", "hi", "aa",
+      "\u00FC", "u\u0308", "\u0443", "\u0399", "\u0192", "\uA731", "\u00AD", "\u2060", "\u200B",
+      "\u00A0", "\uFF01", "\uFF21", "\u00DF", "\u1E73", "\u0301", "\u65E5", "\U0001F525",
+      "\uFDFA", "\xFF", "\xE2\x80"};
+  std::string out;
+  for (std::size_t i = 0; i < pieces; ++i) {
+    const char* p = kPieces[rng() % std::size(kPieces)];
+    for (int r = rng() % 5 == 0 ? 1 + static_cast<int>(rng() % 4) : 1; r > 0; --r) out += p;
+  }
+  return out;
+}
+
+TEST(Thorough, OnePassEqualsStages) {
+  std::mt19937_64 rng(2026);
+  for (int round = 0; round < 4000; ++round) {
+    const std::string src = thorough_text(rng, 1 + rng() % 40);
+    const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+    const NormalizedText fast = normalize(src, NormalizationLevel::Thorough);
+    ASSERT_EQ(fast.text, staged.text) << src;
+    ASSERT_EQ(fast.offsets, staged.offsets) << src;
+    ASSERT_EQ(fast.flags, staged.flags) << src;
+  }
+}
+
+// Table cases: what the level makes of disguises, and what it leaves alone. `doubled`
+// and `joined` list the characters (by index) with those flags.
+TEST(Thorough, Cases) {
+  struct Case {
+    const char* input;
+    const char* text;
+    std::vector<std::size_t> doubled;
+    std::vector<std::size_t> joined;
+  };
+  const std::vector<Case> cases = {
+      // diacritics and case in every script, decomposed too
+      {"F\u00FCck", "fuck", {}, {}},
+      {"fu\u0308ck", "fuck", {}, {}},
+      {"f\u1E73ck", "fuck", {}, {}},
+      {"s\u0301h\u0301i\u0301t\u0301", "shit", {}, {}},
+      {"CABR\u00D3N", "cabron", {}, {}},
+      {"SCHEI\u00DFE", "scheise", {5}, {}},  // the sharp s folds to "ss"
+      // look-alikes, one letter or two
+      {"\u0192uck \uA731hit", "fuck shit", {}, {}},
+      {"f\u0443ck", "fUck", {}, {}},  // Cyrillic u: u or y
+      {"SH\u0399T", "shIt", {}, {}},  // Greek capital iota: i or l
+      // invisible characters of every kind go; no-break spaces separate words
+      {"a\u00ADb\u2060c\u2062d\u180Ee\u3164f\uFE0Fg\U000E0041h", "abcdefgh", {}, {}},
+      {"ab\u00A0cd\u202Fef\u2007gh", "ab cd ef gh", {}, {}},
+      // leetspeak: one-letter symbols fold, two-letter ones keep a code
+      {"h3l1 sh!t @ss a$$ sh|t", "helI shIt As as shJt", {11, 14}, {}},
+      // single letters join across separators; words never do
+      {"f u c k", "fuck", {}, {1, 2, 3}},
+      {"f..u..c..k", "fuck", {}, {1, 2, 3}},
+      {"f|u|c|k, f*u*c*k, f_u_c_k", "fuck, fuck, fuck", {}, {1, 2, 3, 7, 8, 9, 13, 14, 15}},
+      {"f u c k u", "fucku", {}, {1, 2, 3, 4}},
+      {"f**k u", "f*k u", {1}, {}},  // a mask and a space: no chain
+      {"s u c k e r s", "suckers", {}, {1, 2, 3, 4, 5, 6}},  // a chain may run on
+      {"I f u c k you", "ifuck you", {}, {1, 2, 3, 4}},
+      {"s hit, sh it, as shole, pen is", "s hit, sh it, as shole, pen is", {}, {}},
+      {"a b", "a b", {}, {}},  // two single letters stay apart
+      // masks stay where they stand inside a word
+      {"f**k s*x", "f*k s*x", {1}, {}},
+      // runs of any length become one character, flagged when two or more
+      {"fuuuuck asssss as", "fuck as as", {1, 6}, {}},
+      {"good", "god", {1}, {}},
+  };
+  for (const Case& c : cases) {
+    for (bool by_stages : {false, true}) {
+      const NormalizedText nt = by_stages ? normalize_by_stages(c.input, NormalizationLevel::Thorough)
+                                          : normalize(c.input, NormalizationLevel::Thorough);
+      EXPECT_EQ(nt.text, c.text) << c.input;
+      std::vector<std::size_t> doubled, joined;
+      for (std::size_t k = 0; k < nt.flags.size(); ++k) {
+        if (nt.flags[k] & kDoubled) doubled.push_back(k);
+        if (nt.flags[k] & kJoined) joined.push_back(k);
+      }
+      EXPECT_EQ(doubled, c.doubled) << c.input;
+      EXPECT_EQ(joined, c.joined) << c.input;
+    }
+  }
+  // The whole source of a disguised word lies in its span: "f u c k" is one word from
+  // its first to its last byte, "asssss" all of it.
+  const NormalizedText spaced = normalize("the f u c k", NormalizationLevel::Thorough);
+  EXPECT_EQ(spaced.source_span(4, 8), std::make_pair(std::size_t{4}, std::size_t{11}));
+  const NormalizedText stretched = normalize("asssss", NormalizationLevel::Thorough);
+  EXPECT_EQ(stretched.source_span(0, 2), std::make_pair(std::size_t{0}, std::size_t{6}));
+}
+
+}  // namespace
+}  // namespace tarnwhisk

@@ -20,7 +20,8 @@ namespace {
 const std::vector<std::string> kAlphabet = {
     "a", "b", "d", "A", " ", ".", ",", "\n", "\n", "?", "?", "'", "\"", "(", "1", "4",
     "!", "$", "@", "i", "s", "_", "-", "*", "\xE2\x80\x8B" /* zero width space */,
-    "\xEF\xBC\x81" /* full-width ! */, "\xE2\x80\xBC" /* double ! */,
+    "\xEF\xBC\x81" /* full-width ! */, "\xE2\x80\xBC" /* double ! */, "|", "1", "c", "k",
+    "\xC2\xAD" /* soft hyphen */, "\xC3\xBC" /* u umlaut */, "\xD1\x83" /* Cyrillic u */,
     "\xE2\x80\xA6" /* ellipsis: three full stops */, "\xEF\xBC\x9F" /* full-width ? */,
     "\xC3\xA0" /* a grave */, "\xD0\xB0" /* Cyrillic a */, "\xE2\x82", "\xFF",
     // Text without ASCII is cut between characters too: expansions, look-alikes, letters
@@ -51,10 +52,10 @@ std::vector<WordEntry> random_words(std::mt19937& rng) {
 TEST(Pieces, SameHitsAsOnePass) {
   std::mt19937 rng(20261207);
   const NormalizationLevel levels[] = {NormalizationLevel::None, NormalizationLevel::Basic,
-                                       NormalizationLevel::Aggressive};
+                                       NormalizationLevel::Aggressive, NormalizationLevel::Thorough};
   for (int round = 0; round < 600; ++round) {
     const std::vector<WordEntry> words = random_words(rng);
-    const NormalizationLevel level = levels[round % 3];
+    const NormalizationLevel level = levels[round % 4];
     const MatchMode mode = round % 2 ? MatchMode::Substring : MatchMode::WordBoundary;
     std::vector<std::string> allowlist;
     if (round % 4 == 0) allowlist = {"ad", "b\xE2\x80\x8B"};
@@ -88,7 +89,8 @@ TEST(Pieces, AnyContentAnyPieceSize) {
   const std::vector<std::string> letters = {"a", "b", "d", "s", "i", " ", " ", "!", "@", "$", "aaa", "  "};
   for (std::size_t piece : {std::size_t{1}, std::size_t{3}, std::size_t{64}, std::size_t{4093},
                             std::size_t{1} << 16, std::size_t{1} << 20}) {
-    for (NormalizationLevel level : {NormalizationLevel::None, NormalizationLevel::Basic, NormalizationLevel::Aggressive}) {
+    for (NormalizationLevel level : {NormalizationLevel::None, NormalizationLevel::Basic, NormalizationLevel::Aggressive,
+                                     NormalizationLevel::Thorough}) {
       std::vector<WordEntry> words = {{"bad", Category::Strong, 2, false}, {"as", Category::Strong, 2, false},
                                       {"a b", Category::Strong, 2, false}, {"dab", Category::Strong, 2, true}};
       auto whole = TarnwhiskBuilder().without_bundled(true).add_words(words).normalization(level).piece_bytes(0).build();
@@ -109,7 +111,7 @@ TEST(Pieces, BytesCutAnywhere) {
   std::mt19937 rng(99);
   for (int round = 0; round < 400; ++round) {
     const std::vector<WordEntry> words = random_words(rng);
-    const NormalizationLevel level = static_cast<NormalizationLevel>(round % 3);
+    const NormalizationLevel level = static_cast<NormalizationLevel>(round % 4);
     const MatchMode mode = round % 2 ? MatchMode::Substring : MatchMode::WordBoundary;
     auto m = Matcher::create(words);
     ASSERT_TRUE(m.ok());

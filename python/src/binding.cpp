@@ -6,7 +6,8 @@
 #include <exception>
 #include <stdexcept>
 
-#if defined(__SSE2__)
+#include "simd.hpp"
+#if TARNWHISK_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -200,7 +201,7 @@ char* encode_utf8(const Py_UCS4* in, std::size_t n, char* out) noexcept {
   std::size_t i = 0;
   while (i < n) {
     // Texts are mostly ASCII: test a run of characters at once and narrow them.
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
     const __m128i high = _mm_set1_epi32(~0x7F);
     while (i + 16 <= n) {
       const auto* p = reinterpret_cast<const __m128i*>(in + i);
@@ -398,13 +399,18 @@ bool for_each_in_sequence(PyObject* obj, bool (*convert)(PyObject* item, void* c
   return !PyErr_Occurred();
 }
 
+// Most elements that a length hint may reserve room for: a sequence's __len__ is its
+// own code and may say anything (a list subclass can claim 2**62 elements and hold
+// three), while iteration decides what is read. Longer lists grow as they are read.
+constexpr Py_ssize_t kMaxReservedElements = 1 << 12;
+
 bool to_string_list(PyObject* obj, std::vector<std::string>& out) {
   // A capacity hint only: a sequence whose length fails is still iterated.
   const Py_ssize_t hint = is_str(obj) || !PySequence_Check(obj) ? -1 : PySequence_Size(obj);
   if (hint < 0) {
     PyErr_Clear();
   } else {
-    out.reserve(static_cast<std::size_t>(hint));
+    out.reserve(static_cast<std::size_t>(std::min(hint, kMaxReservedElements)));
   }
   return for_each_in_sequence(
       obj,

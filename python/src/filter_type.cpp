@@ -1,6 +1,8 @@
 // The Tarnwhisk type: owns one built core filter by value and hands Python strings to
 // it. The filter is never changed after construction, so the object has no setters and
 // can be shared freely.
+#include <algorithm>
+
 #include "binding.hpp"
 
 namespace tarnwhisk::py {
@@ -124,6 +126,59 @@ PyObject* filter_contains_profanity(PyObject* self, PyObject* const* args, Py_ss
   });
 }
 
+const Signature kFindTextSignature = {"Tarnwhisk", "find_text", kTextNames, 1, 1};
+
+// The hits of find() in str terms: (start, end, matched, match) per hit, start and end
+// code-point indices into `text` and matched == text[start:end]. find() itself stays
+// as it was; the offsets are turned into indices here, in one walk over the UTF-8 text
+// that stops at the last hit (none at all when the text is ASCII).
+PyObject* filter_find_text(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    Utf8 utf8;
+    if (!text_argument(kFindTextSignature, self, args, nargs, kwnames, utf8)) return nullptr;
+    // One argument was bound, by position or by keyword: either way it is args[0].
+    PyObject* text = args[0];
+    const std::string_view bytes = utf8.view();
+    const std::vector<Match> hits = filter_of(self).find(bytes);
+    std::vector<std::size_t> offsets;
+    offsets.reserve(2 * hits.size());
+    for (const Match& hit : hits) {
+      offsets.push_back(hit.start);
+      offsets.push_back(hit.end);
+    }
+    std::sort(offsets.begin(), offsets.end());
+    offsets.erase(std::unique(offsets.begin(), offsets.end()), offsets.end());
+    const Py_ssize_t length = PyUnicode_GetLength(text);
+    if (length < 0) return nullptr;
+    std::vector<std::size_t> indices(offsets);  // ASCII: an index is its byte offset
+    if (static_cast<std::size_t>(length) != bytes.size()) {
+      std::size_t at = 0, count = 0;
+      for (std::size_t k = 0; k < offsets.size(); ++k) {
+        for (; at < offsets[k] && at < bytes.size(); ++at) {
+          count += (static_cast<unsigned char>(bytes[at]) & 0xC0) != 0x80;  // not a continuation byte
+        }
+        indices[k] = count;
+      }
+    }
+    const auto index_of = [&](std::size_t offset) {
+      const auto k = std::lower_bound(offsets.begin(), offsets.end(), offset) - offsets.begin();
+      return static_cast<Py_ssize_t>(indices[static_cast<std::size_t>(k)]);
+    };
+    Ref list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+      const Py_ssize_t start = index_of(hits[i].start), end = index_of(hits[i].end);
+      Ref start_obj(PyLong_FromSsize_t(start)), end_obj(PyLong_FromSsize_t(end));
+      Ref matched(PyUnicode_Substring(text, start, end));
+      Ref match(new_match(hits[i]));
+      if (!start_obj || !end_obj || !matched || !match) return nullptr;
+      PyObject* item = PyTuple_Pack(4, start_obj.get(), end_obj.get(), matched.get(), match.get());
+      if (!item || PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item) < 0) return nullptr;
+    }
+    return list.release();
+  });
+}
+
 template <class F>
 PyCFunction method(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -135,6 +190,10 @@ PyMethodDef kMethods[] = {
     {"censor", method(filter_censor), METH_FASTCALL | METH_KEYWORDS, "censor($self, text)\n--\n\n"},
     {"contains_profanity", method(filter_contains_profanity), METH_FASTCALL | METH_KEYWORDS,
      "contains_profanity($self, text)\n--\n\n"},
+    {"find_text", method(filter_find_text), METH_FASTCALL | METH_KEYWORDS,
+     "find_text($self, text)\n--\n\n"
+     "The hits of find() as (start, end, matched, match) tuples: str indices, so that\n"
+     "text[start:end] == matched, and the Match with its byte offsets."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,17 +1,94 @@
 // Module initialisation: thin glue that makes the module object and registers the two
-// classes in it, once per process.
+// classes in it, once per process, with the version and the private reconstructor of
+// Match objects that pickles refer to.
+#include <algorithm>
+#include <limits>
+
 #include "binding.hpp"
+
+#ifndef TARNWHISK_VERSION
+#error "the build defines TARNWHISK_VERSION (the project() version of CMakeLists.txt)"
+#endif
 
 namespace tarnwhisk::py {
 
 namespace {
+
+// A whole number from 0 to `max`: TypeError for what is not an integer, OverflowError
+// outside the range, each naming the parameter.
+bool to_bounded(PyObject* obj, const char* name, unsigned long long max, unsigned long long& out) {
+  Ref index(PyNumber_Index(obj));
+  if (!index) return argument_error(name);
+  out = PyLong_AsUnsignedLongLong(index.get());
+  if (PyErr_Occurred() || out > max) {
+    PyErr_Clear();
+    PyErr_Format(PyExc_OverflowError, "argument '%s': %R is not in the range 0 to %llu", name,
+                 index.get(), max);
+    return false;
+  }
+  return true;
+}
+
+const char* const kMatchFieldNames[] = {"word_id", "start", "end", "normalized_start",
+                                        "normalized_end", "category", "severity"};
+const Signature kMatchSignature = {"tarnwhisk", "_match", kMatchFieldNames, 7, 7};
+
+// tarnwhisk._match(word_id, start, end, normalized_start, normalized_end, category,
+// severity): the Match that Match.__reduce__ describes. A pickle is data from outside,
+// so every value is checked as the filter would have made it: spans that do not run
+// backwards, a category name, a severity of one byte.
+PyObject* module_match(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* given[7];
+    if (!bind_arguments(kMatchSignature, args, nargs, kwnames, given)) return nullptr;
+    constexpr auto kWhole = std::numeric_limits<unsigned long long>::max();
+    unsigned long long numbers[5];
+    for (int i = 0; i < 5; ++i) {
+      if (!to_bounded(given[i], kMatchFieldNames[i], kWhole, numbers[i])) return nullptr;
+    }
+    unsigned long long severity = 0;
+    if (!to_bounded(given[6], "severity", 255, severity)) return nullptr;
+    std::string category;
+    if (!to_string(given[5], category)) {
+      argument_error("category");
+      return nullptr;
+    }
+    const auto known = std::find(kCategoryNames.begin(), kCategoryNames.end(), category);
+    if (known == kCategoryNames.end()) {
+      PyErr_Format(PyExc_ValueError, "argument 'category': unknown category %R", given[5]);
+      return nullptr;
+    }
+    Match hit;
+    hit.word_id = numbers[0];
+    hit.start = numbers[1];
+    hit.end = numbers[2];
+    hit.normalized_start = numbers[3];
+    hit.normalized_end = numbers[4];
+    hit.category = static_cast<Category>(known - kCategoryNames.begin());
+    hit.severity = static_cast<std::uint8_t>(severity);
+    if (hit.start > hit.end || hit.normalized_start > hit.normalized_end) {
+      PyErr_SetString(PyExc_ValueError, "a Match span cannot end before it starts");
+      return nullptr;
+    }
+    return new_match(hit);
+  });
+}
+
+PyMethodDef kFunctions[] = {
+    {"_match", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(module_match)),
+     METH_FASTCALL | METH_KEYWORDS,
+     "_match($module, word_id, start, end, normalized_start, normalized_end, category, severity)\n"
+     "--\n\n"
+     "Rebuilds a Match from its fields; what pickle and copy call. Not part of the API."},
+    {nullptr, nullptr, 0, nullptr},
+};
 
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "tarnwhisk",  // name
     "",           // docstring
     0,            // no per-module state
-    nullptr,      // no module-level functions
+    kFunctions,   // the private reconstructor only
     nullptr, nullptr, nullptr, nullptr,
 };
 
@@ -50,6 +127,7 @@ PyObject* init_module() {
     if (!module) return nullptr;
     if (!add_class(module.get(), "Tarnwhisk", filter_type())) return nullptr;
     if (!add_class(module.get(), "Match", match_type())) return nullptr;
+    if (PyModule_AddStringConstant(module.get(), "__version__", TARNWHISK_VERSION) < 0) return nullptr;
     return module.release();
   });
 }

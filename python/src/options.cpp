@@ -204,12 +204,12 @@ bool read_word_entry(PyObject* entry, WordEntry& out) {
 bool read_add_words(PyObject* options, TarnwhiskBuilder& builder) {
   Ref value = get_item(options, "add_words");
   if (!value) return !PyErr_Occurred();
-  // The whole list must consist of dictionaries before any entry is read.
+  // The whole list must consist of dictionaries and strings before any entry is read.
   std::vector<Ref> entries;
   const bool ok = for_each_in_sequence(
       value.get(),
       [](PyObject* item, void* ctx) {
-        if (!is_dict(item)) {
+        if (!is_dict(item) && !is_str(item)) {
           raise_cannot_convert(item, "PyDict");
           return false;
         }
@@ -220,7 +220,12 @@ bool read_add_words(PyObject* options, TarnwhiskBuilder& builder) {
   if (!ok) return false;
   std::vector<WordEntry> words(entries.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!read_word_entry(entries[i].get(), words[i])) return false;
+    // A plain string is the word alone, with the other fields of a default WordEntry
+    // (strong, severity 2, not strict), so that a word file's lines can be passed as
+    // they are.
+    const bool ok_entry = is_str(entries[i].get()) ? to_string(entries[i].get(), words[i].word)
+                                                   : read_word_entry(entries[i].get(), words[i]);
+    if (!ok_entry) return false;
   }
   builder.add_words(std::move(words));
   return true;

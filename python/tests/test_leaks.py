@@ -1,8 +1,11 @@
 # Memory stays flat when every entry point runs many times, error paths included.
 # The core allocates with C++ new, which tracemalloc cannot see, so growth is read
 # from the process's resident set size.
+import copy
 import gc
 import os
+import pickle
+import sys
 
 import pytest
 
@@ -85,3 +88,50 @@ def test_no_growth_over_many_calls():
     grown = rss_bytes() - before
     # One leaked object per call would be tens of megabytes here.
     assert grown < 4 * 1024 * 1024, f"resident set grew by {grown} bytes"
+
+
+BAD_MATCHES = [(1, 2, 3, 4, 5, "nasty", 1), (1, 2, 3, 4, 5, "mild", 256), (1, 3, 2, 4, 5, "mild", 1),
+               (1, "2", 3, 4, 5, "mild", 1), (1, 2, 3), (1, 2, 3, 4, 5, b"mild", 1)]
+
+
+def exercise_values(f, text, rounds):
+    """find_text, Match equality, hashing, pickling and copying, the reconstructor and
+    plain-string words, with their error paths."""
+    for _ in range(rounds):
+        items = f.find_text(text)
+        for start, end, matched, m in items:
+            hash(m)
+            (m == items[0][3], m != items[0][3], m == start)
+            pickle.loads(pickle.dumps(m))
+            copy.deepcopy(m)
+        for args in BAD_MATCHES:
+            try:
+                tarnwhisk._match(*args)
+            except (TypeError, ValueError, OverflowError):
+                pass
+        for bad in (b"x", "\ud800"):
+            try:
+                f.find_text(bad)
+            except (TypeError, UnicodeEncodeError):
+                pass
+        tarnwhisk.Tarnwhisk({"without_bundled": True, "add_words": ["darn", word("heck")]})
+        try:
+            tarnwhisk.Tarnwhisk({"without_bundled": True, "add_words": ["darn", 5]})
+        except TypeError:
+            pass
+
+
+def test_new_entry_points_release_what_they_make():
+    # Counted by the interpreter itself (references and allocator blocks), so that this
+    # also holds under the sanitizers, which keep freed memory back.
+    f = tarnwhisk.Tarnwhisk(OPTIONS)
+    text = "".join(["\u00e9 ", TEXT])
+    exercise_values(f, text, 200)
+    gc.collect()
+    watched = [text, f, tarnwhisk.Match, tarnwhisk._match]
+    refs = [sys.getrefcount(o) for o in watched]
+    blocks = sys.getallocatedblocks()
+    exercise_values(f, text, 3000)
+    gc.collect()
+    assert [sys.getrefcount(o) for o in watched] == refs
+    assert sys.getallocatedblocks() - blocks < 200

@@ -1,5 +1,6 @@
-# Typed use of the module, checked by mypy against the shipped stubs.
-from typing import List
+# Typed use of the module, checked by mypy and pyright against the shipped stubs.
+import pickle
+from typing import Dict, List, Tuple
 
 import tarnwhisk
 from tarnwhisk import Match, Tarnwhisk
@@ -11,7 +12,7 @@ f: Tarnwhisk = tarnwhisk.Tarnwhisk(
         "match_mode": "word_boundary",
         "censor_style": "first_last",
         "mask_char": "#",
-        "add_words": [{"word": "darn", "category": "mild", "severity": 1, "strict": False}],
+        "add_words": [{"word": "darn", "category": "mild", "severity": 1, "strict": False}, "heck"],
         "remove_words": ["heck"],
         "allowlist": ["darning"],
         "without_bundled": False,
@@ -24,3 +25,8 @@ names: List[str] = [m.category.upper() for m in hits]
 severities: List[int] = [m.severity for m in hits]
 censored: str = f.censor("oh darn")
 flag: bool = default.contains_profanity("oh darn")
+texts: List[Tuple[int, int, str, Match]] = f.find_text("oh darn")
+slices: List[str] = ["oh darn"[start:end] for start, end, _, _ in texts]
+counted: Dict[Match, int] = {m: 1 for m in hits}
+same: bool = hits == pickle.loads(pickle.dumps(hits))
+version: str = tarnwhisk.__version__

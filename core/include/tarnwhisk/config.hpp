@@ -35,8 +35,8 @@ using Poll = std::function<bool(std::size_t done)>;
 // words and empty allowlist terms are all accepted.
 class TarnwhiskBuilder {
  public:
-  // Loads the built-in list of `language` (a language given twice is loaded twice, to
-  // the same effect). With no language at all, build() loads English.
+  // Loads the built-in list of `language` (a language given more than once is loaded
+  // once, where it was first given). With no language at all, build() loads English.
   TarnwhiskBuilder& language(Language language);
   // Appends the caller's own words, texts unchanged. A built-in entry of byte-equal text
   // wins over an added one.

@@ -11,15 +11,22 @@
 namespace tarnwhisk {
 
 // Kind of a word. The filter never looks at it; it is reported with every hit.
+//
+// Both enumerations take any value of their underlying byte (a cast or a value read
+// from outside can hold one beyond the last enumerator), and every function here gives
+// such a value a defined meaning instead of reading past a table: it has no name (the
+// empty string) and, for a Language, no built-in list. A Category beyond Slang in a
+// caller's word entry is carried into its hits unchanged.
 enum class Category : std::uint8_t { Mild = 0, Strong = 1, Sexual = 2, Slur = 3, Slang = 4 };
 
 // The five category names, indexed by the category's value.
 inline constexpr std::array<std::string_view, 5> kCategoryNames = {
     "mild", "strong", "sexual", "slur", "slang"};
 
-// The lower-case name of `category` ("mild" ... "slang").
+// The lower-case name of `category` ("mild" ... "slang"); empty for a value beyond Slang.
 constexpr std::string_view category_name(Category category) noexcept {
-  return kCategoryNames[static_cast<std::size_t>(category)];
+  const auto index = static_cast<std::size_t>(category);
+  return index < kCategoryNames.size() ? kCategoryNames[index] : std::string_view();
 }
 
 // Languages with a built-in word list.
@@ -28,8 +35,10 @@ enum class Language : std::uint8_t { En = 0, Es = 1, Hi = 2, Fr = 3, De = 4 };
 // The five language codes, indexed by the language's value: "en", "es", "hi", "fr", "de".
 inline constexpr std::array<std::string_view, 5> kLanguageCodes = {"en", "es", "hi", "fr", "de"};
 
+// The code of `language`; empty for a value beyond De.
 constexpr std::string_view language_code(Language language) noexcept {
-  return kLanguageCodes[static_cast<std::size_t>(language)];
+  const auto index = static_cast<std::size_t>(language);
+  return index < kLanguageCodes.size() ? kLanguageCodes[index] : std::string_view();
 }
 
 // One configured word. `word` is kept exactly as given (case, accents, inner spaces;
@@ -53,7 +62,7 @@ struct WordRow {
   bool strict;
 };
 
-// The built-in base table of `language`, in table order.
+// The built-in base table of `language`, in table order (empty for a value beyond De).
 std::span<const WordRow> base_table(Language language) noexcept;
 // The built-in override table of `language` (empty for every language but En).
 std::span<const WordRow> override_table(Language language) noexcept;

@@ -46,15 +46,21 @@ struct MatcherOptions {
 };
 
 class Automaton;
+struct PatternChoices;
 
 // A compiled set of word entries. Immutable after create(); scan() may run on many
 // threads at once.
 class Matcher {
  public:
-  // Compiles `entries` (pattern i is normalize(entries[i].word, Basic).text). Entries
-  // whose pattern is empty are kept in the list (their ids stay valid) but never match.
+  // Compiles `entries` for text normalised at `level`. Pattern i is
+  // normalize(entries[i].word, Basic).text at every level but Thorough; at Thorough the
+  // words are compiled from their thorough form, each letter accepting the codes and
+  // the letters that may stand for it ("i": also l; "u": also v; "f": also "ph"), and a
+  // doubled letter of a word needs a doubled character in the text. Entries whose
+  // pattern is empty are kept in the list (their ids stay valid) but never match.
   // Fails with Error::MatcherBuild when the pattern set exceeds the automaton's limits.
-  static Result<Matcher> create(std::vector<WordEntry> entries, const MatcherOptions& options = {});
+  static Result<Matcher> create(std::vector<WordEntry> entries, const MatcherOptions& options = {},
+                                NormalizationLevel level = NormalizationLevel::Basic);
 
   Matcher(Matcher&&) noexcept;
   Matcher& operator=(Matcher&&) noexcept;
@@ -76,14 +82,18 @@ class Matcher {
   // Bytes of heap memory held by the automaton (tables and per-state data).
   std::size_t automaton_bytes() const noexcept;
 
-  // The compiled automaton, for the library's own scanning code.
+  // The compiled automaton, and (at Thorough) the entries each of its patterns stands
+  // for, for the library's own scanning code.
   const Automaton& automaton() const noexcept;
+  const PatternChoices* choices() const noexcept { return choices_.get(); }
 
  private:
-  Matcher(std::vector<WordEntry> entries, std::unique_ptr<Automaton> automaton);
+  Matcher(std::vector<WordEntry> entries, std::unique_ptr<Automaton> automaton,
+          std::unique_ptr<PatternChoices> choices);
 
   std::vector<WordEntry> entries_;
   std::unique_ptr<Automaton> automaton_;
+  std::unique_ptr<PatternChoices> choices_;
 };
 
 }  // namespace tarnwhisk

@@ -15,6 +15,12 @@ enum class NormalizationLevel : std::uint8_t {
   None = 0,        // the text as given
   Basic = 1,       // invisible characters, NFKC, case, look-alikes, leetspeak, stretched runs
   Aggressive = 2,  // Basic, then separators between letters are removed
+  // Every invisible character, NFKC, case and diacritics in every script, look-alikes
+  // from Unicode's confusables, leetspeak (a symbol that may be one of two letters
+  // stays a code for both), separators between single letters, runs of any length.
+  // Words are compiled from their thorough form and accept what each letter may be
+  // written as; ordinary words are never joined.
+  Thorough = 3,
 };
 
 // A half-open byte range [start, end) of the source text.
@@ -34,6 +40,12 @@ enum CharFlag : std::uint8_t {
   // last.
   kSymbolFirst = 1,
   kSymbolLast = 2,
+  // Thorough only: the character stands for a run of two or more equal characters
+  // ("asss" reads "as" with the s doubled), which a word's double letter needs.
+  kDoubled = 4,
+  // Thorough only: separators between single letters were dropped right before the
+  // character ("f u c k" reads "fuck"): a word may start here even after a letter.
+  kJoined = 8,
 };
 
 // A normalised text and, for each of its characters (not bytes), the source bytes it

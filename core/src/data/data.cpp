@@ -16,7 +16,7 @@ std::span<const WordRow> base_table(Language language) noexcept {
     case Language::Fr: return tables::fr_base();
     case Language::De: return tables::de_base();
   }
-  return {};
+  return {};  // a value beyond the enumerators: no list
 }
 
 std::span<const WordRow> override_table(Language language) noexcept {

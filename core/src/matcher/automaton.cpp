@@ -139,7 +139,20 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
     }
   }
 
-  // 3. Renumber: DEAD, match states, START, the rest.
+  a->emit(next, pat, len, order, n_states);
+  if (prefilter) a->prefilter_.build(patterns);
+  return a;
+}
+
+// Renumbers the states of a finished search (`next`: n_states rows of the stride, with
+// DEAD = 0 and START = 1; `pat`/`len`: the occurrence a state reports, kNone if none;
+// `order`: every other state) as DEAD, match states, START, the rest, and fills the
+// table the search reads, at 16 bits an entry when every id fits.
+void Automaton::emit(const std::vector<std::uint32_t>& next, const std::vector<std::uint32_t>& pat,
+                     const std::vector<std::uint32_t>& len, const std::vector<std::uint32_t>& order,
+                     std::size_t n_states) {
+  const unsigned shift = stride_shift_;
+  const std::size_t stride = std::size_t{1} << shift;
   std::vector<std::uint32_t> renum(n_states, kNone);
   std::uint32_t fresh = 0;
   renum[kDeadTmp] = fresh++;
@@ -150,33 +163,29 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
   for (std::uint32_t u : order)
     if (renum[u] == kNone) renum[u] = fresh++;
 
-  a->trans_.assign(n_states * stride, 0);
-  a->match_pattern_.assign(n_match + 1, kNone);
-  a->match_len_.assign(n_match + 1, 0);
+  trans_.assign(n_states * stride, 0);
+  match_pattern_.assign(n_match + 1, kNone);
+  match_len_.assign(n_match + 1, 0);
   for (std::size_t u = 0; u < n_states; ++u) {
     const std::size_t row = std::size_t{renum[u]} << shift;
-    for (std::size_t c = 0; c < stride; ++c)
-      a->trans_[row + c] = renum[next[u * stride + c]] << shift;
+    for (std::size_t c = 0; c < stride; ++c) trans_[row + c] = renum[next[u * stride + c]] << shift;
     if (u != kDeadTmp && pat[u] != kNone) {
-      a->match_pattern_[renum[u]] = pat[u];
-      a->match_len_[renum[u]] = len[u];
+      match_pattern_[renum[u]] = pat[u];
+      match_len_[renum[u]] = len[u];
     }
   }
-  a->start_ = renum[kStartTmp] << shift;
-  a->max_match_ = n_match << shift;
-  a->id_shift_ = shift;
+  start_ = renum[kStartTmp] << shift;
+  max_match_ = n_match << shift;
+  id_shift_ = shift;
   if (n_states * stride / 4 <= 0x10000) {
     // 16-bit ids in 8-byte units: state * stride * 2 bytes / 8.
-    a->trans16_.resize(a->trans_.size());
-    for (std::size_t i = 0; i < a->trans_.size(); ++i)
-      a->trans16_[i] = static_cast<std::uint16_t>(a->trans_[i] >> 2);
-    std::vector<std::uint32_t>().swap(a->trans_);
-    a->start_ >>= 2;
-    a->max_match_ >>= 2;
-    a->id_shift_ = shift - 2;
+    trans16_.resize(trans_.size());
+    for (std::size_t i = 0; i < trans_.size(); ++i) trans16_[i] = static_cast<std::uint16_t>(trans_[i] >> 2);
+    std::vector<std::uint32_t>().swap(trans_);
+    start_ >>= 2;
+    max_match_ >>= 2;
+    id_shift_ = shift - 2;
   }
-  if (prefilter) a->prefilter_.build(patterns);
-  return a;
 }
 
 std::size_t Automaton::memory_bytes() const noexcept {

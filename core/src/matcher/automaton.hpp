@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -42,6 +43,15 @@ class Automaton {
   static std::unique_ptr<Automaton> build(const std::vector<std::string>& patterns,
                                           const Limits& limits, bool prefilter,
                                           std::string& error);
+
+  // The same for patterns whose bytes stand for sets of bytes: byte b of a pattern
+  // accepts any text byte in accepts[b] (a letter that may be written several ways).
+  // The search of scan() reports, from each place, the leftmost-longest occurrence of
+  // any pattern, among equal ones the lowest id. No prefilter. Fails as build() does.
+  using ByteSet = std::bitset<256>;
+  static std::unique_ptr<Automaton> build_sets(const std::vector<std::string>& patterns,
+                                               const std::array<ByteSet, 256>& accepts,
+                                               const Limits& limits, std::string& error);
 
   // Number of independent searches that scan() runs side by side on a long text.
   static constexpr int kLanes = 4;
@@ -145,6 +155,10 @@ class Automaton {
   }
 
   Automaton() = default;
+
+  void emit(const std::vector<std::uint32_t>& next, const std::vector<std::uint32_t>& pat,
+            const std::vector<std::uint32_t>& len, const std::vector<std::uint32_t>& order,
+            std::size_t n_states);
 
   // One independent search of scan(): the bytes [i, end) are left to read.
   struct Lane {

@@ -11,7 +11,8 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__)
+#include "simd.hpp"
+#if TARNWHISK_SSE2
 #include <emmintrin.h>
 #endif
 
@@ -28,7 +29,7 @@ class Prefilter {
   // The first position at or after `i` that holds one of the start bytes, or n. Never
   // passes an occurrence. Only valid when active().
   std::size_t next(const unsigned char* text, std::size_t n, std::size_t i) const noexcept {
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
     const __m128i b0 = _mm_set1_epi8(static_cast<char>(bytes_[0]));
     const __m128i b1 = _mm_set1_epi8(static_cast<char>(bytes_[1]));
     const __m128i b2 = _mm_set1_epi8(static_cast<char>(bytes_[2]));

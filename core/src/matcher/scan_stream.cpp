@@ -6,14 +6,18 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <string_view>
 #include <tuple>
 
+#include "matcher/thorough_patterns.hpp"
 #include "normalize/stages.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
 
 namespace {
+
+constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
 
 // ASCII letters, digits and "_". Every other byte, including each byte of a non-ASCII
 // character, separates words.
@@ -29,6 +33,7 @@ constexpr std::array<bool, 256> kWordByte = [] {
 const std::array<bool, 256> kSymbolLetter = [] {
   std::array<bool, 256> t{};
   for (char32_t c : {U'!', U'$', U'@'}) t[leetspeak::fold(c)] = true;
+  for (char c : {'I', 'A', 'J'}) t[static_cast<unsigned char>(c)] = true;  // the thorough level's codes
   return t;
 }();
 
@@ -105,6 +110,12 @@ class ScanStream::Window {
   bool symbol(std::size_t b, std::uint8_t bit) const noexcept {
     return kSymbolLetter[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
   }
+  // Whether separators between single letters were dropped just before byte b: a word
+  // may start there whatever stands before it.
+  bool joined(std::size_t b) const noexcept {
+    return !nt_.flags.empty() && (nt_.flags[index_of(b)] & kJoined) != 0;
+  }
+  std::uint8_t flags_of_char(std::size_t index) const noexcept { return nt_.flags.empty() ? 0 : nt_.flags[index]; }
 
   // The index of the character that starts at byte b. Asked in increasing order but for
   // one character back (the left neighbour of a hit that starts where the previous one
@@ -150,13 +161,28 @@ ScanStream::ScanStream(const Matcher& matcher, MatchMode mode) noexcept
 // the two flags tell.
 void ScanStream::take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
                       std::vector<Match>& out) {
-  const WordEntry& entry = matcher_.entries()[occ.pattern];
-  Pending p{{occ.start, occ.end, base_ + occ.start, base_ + occ.end, occ.pattern, entry.category, entry.severity},
+  std::size_t id = occ.pattern;
+  if (const PatternChoices* choices = matcher_.choices()) {
+    // The first entry of the pattern whose doubled letters are doubled in the text.
+    const std::size_t first = w.index_of(occ.start);
+    id = kNoEntry;
+    for (const PatternChoice& choice : choices->by_pattern[occ.pattern]) {
+      bool ok = true;
+      for (std::uint32_t k : choice.doubled) ok = ok && (w.flags_of_char(first + k) & kDoubled) != 0;
+      if (ok) {
+        id = choice.entry;
+        break;
+      }
+    }
+    if (id == kNoEntry) return;  // rejected, like an occurrence that is not a whole word
+  }
+  const WordEntry& entry = matcher_.entries()[id];
+  Pending p{{occ.start, occ.end, base_ + occ.start, base_ + occ.end, id, entry.category, entry.severity},
             base_ + occ.end, false, true, true};
   if (boundaries_ && !entry.strict) {
     // To the left: all of it is final, and the window keeps at least the byte before
     // the search position; a walk that reaches the window's start asks before_.
-    if (occ.start > 0 && w.word(occ.start - 1)) {
+    if (occ.start > 0 && w.word(occ.start - 1) && !w.joined(occ.start)) {
       std::size_t b = occ.start;
       while (b > 0 && w.symbol(b - 1, kSymbolLast)) --b;
       if (b == occ.start) return;
@@ -181,7 +207,7 @@ void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, boo
   std::size_t b = p.next - base_;
   if (!p.walking) {
     if (b < stable_bytes) {
-      if (!w.word(b)) {
+      if (!w.word(b) || w.joined(b)) {
         p.decided = p.accepted = true;
         return;
       }
@@ -224,6 +250,7 @@ void ScanStream::settle(std::vector<Match>& out) {
 
 void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out) {
   const Window w(win);
+  const std::size_t out_start = out.size();
   for (std::size_t k = head_; k < queue_.size(); ++k)
     if (!queue_[k].decided) walk(w, queue_[k], stable_bytes, final);
   settle(out);
@@ -268,6 +295,118 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
     map_all([&](Match& hit) { std::tie(hit.start, hit.end) = mapper.map(hit.start, hit.end); });
   }
   settle(out);
+  const PatternChoices* choices = matcher_.choices();
+  if (choices && !choices->mask_words.empty()) {
+    masks(win, stable_bytes, final, out_start, out);
+  }
+}
+
+namespace {
+
+// Whether the token (letters, codes and masks, a mask standing for one or more letters)
+// may be the word's letters.
+bool mask_matches(std::string_view token, std::string_view word) {
+  const auto& accepts = thorough_accepts();
+  // reach[j]: the token so far can stand for the first j letters of the word.
+  std::vector<bool> reach(word.size() + 1, false), next(word.size() + 1);
+  reach[0] = true;
+  for (char t : token) {
+    std::fill(next.begin(), next.end(), false);
+    if (t == '*') {
+      bool any = false;
+      for (std::size_t j = 0; j < word.size(); ++j) {
+        any = any || reach[j];
+        next[j + 1] = any;
+      }
+    } else {
+      for (std::size_t j = 0; j < word.size(); ++j)
+        next[j + 1] = reach[j] && accepts[static_cast<unsigned char>(word[j])][static_cast<unsigned char>(t)];
+    }
+    reach.swap(next);
+  }
+  return reach[word.size()];
+}
+
+bool in_mask_token(unsigned char c) noexcept {
+  return c == '*' || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+}  // namespace
+
+// Tokens with masks, and the order in which every hit leaves while one may be open: the
+// hits of this round, those held back before and the tokens' hits go out together in
+// order of their start, up to an open token or a hit that waits for its neighbour. A
+// token's hit that overlaps another hit loses to one that starts before it, and takes
+// the place of one that starts with or after it (none of those reaches past the token).
+void ScanStream::masks(const NormalizedText& win, std::size_t limit, bool final, std::size_t out_start,
+                       std::vector<Match>& out) {
+  const PatternChoices& choices = *matcher_.choices();
+  const std::string_view text = win.text;
+  std::vector<Match> found;
+  mask_open_ = kNoMark;
+  std::size_t from = std::max(mask_from_, base_) - base_;
+  while (from < limit) {
+    const void* star = std::memchr(text.data() + from, '*', limit - from);
+    if (star == nullptr) {
+      from = limit;
+      break;
+    }
+    const auto p = static_cast<std::size_t>(static_cast<const char*>(star) - text.data());
+    std::size_t ts = p, te = p;
+    while (ts > 0 && in_mask_token(static_cast<unsigned char>(text[ts - 1]))) --ts;
+    while (te < limit && in_mask_token(static_cast<unsigned char>(text[te]))) ++te;
+    if (te == limit && !final) {
+      mask_open_ = base_ + ts;
+      from = p;
+      break;
+    }
+    from = te;
+    const std::string_view token = text.substr(ts, te - ts);
+    const bool whole = (ts > 0 ? !kWordByte[static_cast<unsigned char>(text[ts - 1])]
+                                : (base_ == 0 || before_ == Before::Start || before_ == Before::NonWord)) &&
+                       (te == text.size() || !kWordByte[static_cast<unsigned char>(text[te])]);
+    if (!whole || token.front() == '*' || token.back() == '*' || token.size() > 2 * choices.max_mask_word) continue;
+    for (const auto& [entry, letters] : choices.mask_words) {
+      if (!mask_matches(token, letters)) continue;
+      const WordEntry& e = matcher_.entries()[entry];
+      found.push_back({ts, te, base_ + ts, base_ + te, entry, e.category, e.severity});
+      break;
+    }
+  }
+  mask_from_ = base_ + from;
+  if (found.empty() && held_.empty() && mask_open_ == kNoMark) {
+    if (out.size() > out_start) released_end_ = std::max(released_end_, out.back().normalized_end);
+    return;
+  }
+  AsciiSkippingMapper mapper(win);
+  for (Match& hit : found) std::tie(hit.start, hit.end) = mapper.map(hit.start, hit.end);
+
+  // Everything that may leave now, in order.
+  std::vector<Match> all = std::move(held_);
+  held_.clear();
+  all.insert(all.end(), out.begin() + static_cast<std::ptrdiff_t>(out_start), out.end());
+  out.resize(out_start);
+  auto by_start = [](const Match& a, const Match& b) { return a.normalized_start < b.normalized_start; };
+  std::stable_sort(all.begin(), all.end(), by_start);
+  for (const Match& m : found) {
+    if (m.normalized_start < released_end_) continue;
+    auto it = std::lower_bound(all.begin(), all.end(), m, by_start);
+    if (it != all.begin() && std::prev(it)->normalized_end > m.normalized_start) continue;
+    auto last = it;
+    while (last != all.end() && last->normalized_start < m.normalized_end) ++last;
+    it = all.erase(it, last);
+    all.insert(it, m);
+  }
+  std::size_t release = mask_open_;
+  if (head_ < queue_.size()) release = std::min(release, queue_[head_].hit.normalized_start);
+  for (const Match& m : all) {
+    if (m.normalized_start < release) {
+      out.push_back(m);
+      released_end_ = std::max(released_end_, m.normalized_end);
+    } else {
+      held_.push_back(m);
+    }
+  }
 }
 
 void ScanStream::scan(const NormalizedText& win, std::size_t stable_bytes, std::vector<Match>& out) {
@@ -281,6 +420,7 @@ void ScanStream::finish(const NormalizedText& win, std::vector<Match>& out) {
 std::size_t ScanStream::settled(const NormalizedText& win, std::size_t fallback) const noexcept {
   std::size_t at = fallback;
   if (head_ < queue_.size()) at = std::min(at, queue_[head_].hit.start);
+  if (!held_.empty()) at = std::min(at, held_.front().start);
   if (!win.offsets.empty()) at = std::min(at, win.offsets.front().start);
   return at;
 }
@@ -293,6 +433,12 @@ void ScanStream::trim(NormalizedText& win) {
   keep -= std::min(keep, automaton_.max_pattern_len() + 1);
   for (std::size_t k = head_; k < queue_.size(); ++k)
     if (!queue_[k].decided) keep = std::min(keep, queue_[k].next - base_);
+  if (const PatternChoices* choices = matcher_.choices(); choices && !choices->mask_words.empty()) {
+    // A token with a mask is looked at from its start, up to twice the longest word back
+    // from where the search for "*" goes on.
+    const std::size_t from = (mask_open_ != kNoMark ? mask_open_ : mask_from_) - base_;
+    keep = std::min(keep, from - std::min(from, 2 * choices->max_mask_word + 1));
+  }
   while (keep > 0 && (static_cast<unsigned char>(win.text[keep]) & 0xC0) == 0x80) --keep;
   if (keep == 0) return;
 

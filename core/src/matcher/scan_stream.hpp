@@ -44,10 +44,13 @@ class ScanStream {
     bool decided;
     bool accepted;
   };
+  static constexpr std::size_t kNoMark = static_cast<std::size_t>(-1);
   // What stands just before win.text[0], for a walk to the left that reaches it.
   enum class Before : std::uint8_t { Start, NonWord, Word, SymbolsThenNonWord, SymbolsThenWord };
 
   class Window;
+  void masks(const NormalizedText& win, std::size_t limit, bool final, std::size_t out_start,
+             std::vector<Match>& out);
   void take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
             std::vector<Match>& out);
   void walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const;
@@ -65,6 +68,13 @@ class ScanStream {
   std::vector<Occurrence> lanes_[Automaton::kLanes - 1];  // later lanes' occurrences
   std::size_t first_new_ = 0;   // where this round's hits begin in `out`
   bool undecided_ = false;      // some hit of this round waits for its right neighbour
+  // Tokens with masks ("f*ck"), matched apart from the automaton at the thorough level:
+  // where to look for the next "*", the start of a token that may go on, and the hits
+  // held back until such a token is complete, in order. All absolute normalised bytes.
+  std::size_t mask_from_ = 0;
+  std::size_t mask_open_ = kNoMark;
+  std::vector<Match> held_;
+  std::size_t released_end_ = 0;  // where the last hit handed out ends      // some hit of this round waits for its right neighbour
 };
 
 }  // namespace tarnwhisk

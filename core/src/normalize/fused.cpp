@@ -17,13 +17,15 @@
 #include <bitset>
 #include <cstring>
 
-#if defined(__SSE2__)
+#include "simd.hpp"
+#if TARNWHISK_SSE2
 #include <emmintrin.h>
 #endif
 
 #include "normalize/nfkc_table.hpp"
 #include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
+#include "normalize/thorough.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
@@ -212,7 +214,7 @@ constexpr std::size_t kDirectMin = 64;
 constexpr std::size_t kDirectSpan = 4096;
 
 
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
 // Whether any of 16 ASCII bytes is a symbol that leetspeak folds: such blocks go the
 // character-by-character way, which flags them.
 inline bool has_symbol16(__m128i b) noexcept {
@@ -385,7 +387,7 @@ class Writer {
   std::size_t push_ascii(std::size_t i, std::size_t n) {
     while (i < n && static_cast<unsigned char>(src_[i]) < 0x80) {
       room(16);
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
       i = push_blocks(i, n);
 #endif
       const std::size_t free = static_cast<std::size_t>(obuf_ + kStagingEntries - o_);
@@ -449,7 +451,7 @@ class Writer {
     return i;
   }
 
-#if defined(__SSE2__)
+#if TARNWHISK_SSE2
   // Whole blocks of 16 ASCII bytes from src[i, n) in which collapse has nothing to do
   // (no byte is the third of a run) and no symbol needs a flag. Returns where it
   // stopped: at the first block that is not one of these.
@@ -706,11 +708,13 @@ void Writer<kAggressive>::feed(std::string_view s, std::size_t base) {
 }  // namespace
 
 struct PieceNormalizer::Impl {
-  explicit Impl(NormalizationLevel level, NormalizedText& out) : level(level), out(out), basic(out), aggressive(out) {}
+  explicit Impl(NormalizationLevel level, NormalizedText& out)
+      : level(level), out(out), basic(out), aggressive(out), thorough(out) {}
   NormalizationLevel level;
   NormalizedText& out;
   Writer<false> basic;
   Writer<true> aggressive;
+  thorough::Writer thorough;
 };
 
 PieceNormalizer::PieceNormalizer(NormalizationLevel level, NormalizedText& out)
@@ -721,15 +725,21 @@ void PieceNormalizer::feed(std::string_view piece, std::size_t base) {
   switch (impl_->level) {
     case NormalizationLevel::None: source_copy_append(piece, base, impl_->out); break;
     case NormalizationLevel::Basic: impl_->basic.feed(piece, base); break;
-    default: impl_->aggressive.feed(piece, base); break;
+    case NormalizationLevel::Aggressive: impl_->aggressive.feed(piece, base); break;
+    default: impl_->thorough.feed(piece, base); break;
   }
+}
+
+void PieceNormalizer::finish() {
+  if (impl_->level == NormalizationLevel::Thorough) impl_->thorough.finish();
 }
 
 std::pair<std::size_t, std::size_t> PieceNormalizer::stable() const noexcept {
   switch (impl_->level) {
     case NormalizationLevel::None: return {impl_->out.offsets.size(), impl_->out.text.size()};
     case NormalizationLevel::Basic: return impl_->basic.stable();
-    default: return impl_->aggressive.stable();
+    case NormalizationLevel::Aggressive: return impl_->aggressive.stable();
+    default: return impl_->thorough.stable();
   }
 }
 

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "normalize/stages.hpp"
+#include "normalize/thorough.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
@@ -60,6 +61,8 @@ NormalizedText source_copy(std::string_view text) {
 NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level) {
   NormalizedText nt = source_copy(text);
   if (level == NormalizationLevel::None) return nt;
+  if (level == NormalizationLevel::Thorough)
+    return thorough::collapse_stage(thorough::join_stage(thorough::fold_stage(std::move(nt))));
   nt = strip_bidi::apply(std::move(nt));
   nt = nfkc::apply(std::move(nt));
   nt = casefold::apply(std::move(nt));
@@ -80,6 +83,13 @@ void normalize_into(std::string_view text, NormalizationLevel level, NormalizedT
   // The same result as normalize_by_stages, in one pass.
   if (level == NormalizationLevel::None) {
     source_copy_into(text, out);
+  } else if (level == NormalizationLevel::Thorough) {
+    out.text.clear();
+    out.offsets.clear();
+    out.flags.clear();
+    thorough::Writer writer(out);
+    writer.feed(text, 0);
+    writer.finish();
   } else {
     fused_pipeline_into(text, level == NormalizationLevel::Aggressive, out);
   }

@@ -26,6 +26,8 @@ class PieceNormalizer {
   // Normalises the next piece, which starts at source byte `base` (where the previous
   // piece ended) and at a character boundary of the source.
   void feed(std::string_view piece, std::size_t base);
+  // The source has ended (what waited for what follows is settled).
+  void finish();
 
   // The characters and bytes at the front of the result that no later piece changes.
   // Once the source has ended, every character is stable.

@@ -21,10 +21,11 @@ namespace tarnwhisk {
 // drops a character's entry does the same with its flag. A merge keeps the bits that
 // describe a run's first character from the first and those that describe its last
 // character from the last.
-inline constexpr std::uint8_t kFirstSideFlags = kSymbolFirst;
+inline constexpr std::uint8_t kFirstSideFlags = kSymbolFirst | kJoined;
 inline constexpr std::uint8_t kLastSideFlags = kSymbolLast;
 inline std::uint8_t merged_flags(std::uint8_t first, std::uint8_t last) noexcept {
-  return static_cast<std::uint8_t>((first & kFirstSideFlags) | (last & kLastSideFlags));
+  return static_cast<std::uint8_t>((first & kFirstSideFlags) | (last & kLastSideFlags) |
+                                   ((first | last) & kDoubled));
 }
 // Appends entry k of `in`, with its flag when `in` has flags, to `out`.
 inline void copy_entry(const NormalizedText& in, std::size_t k, NormalizedText& out) {

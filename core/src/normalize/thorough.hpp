@@ -1,0 +1,130 @@
+// The thorough level: what each character becomes, and the two rules that look at
+// neighbours (single letters joined across separators, runs of any length), as readable
+// stages and as the one-pass writer that normalize() and long texts use.
+//
+// The thorough text is lower case but for codes: upper-case ASCII letters standing for a
+// character that may be one of two letters (see kCodes), which the words' patterns
+// accept for either. "*" stays a mask when it stands inside a word, and "|" (written J)
+// stands for i or l; both also separate single letters ("f*u*c*k", "f|u|c|k").
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tarnwhisk/normalize.hpp"
+
+namespace tarnwhisk::thorough {
+
+// A character that may be one of two letters is written as its code.
+struct Code {
+  char code;
+  char first;
+  char second;
+};
+inline constexpr Code kCodes[] = {
+    {'A', 'a', 'o'},  // "@"
+    {'F', 'f', 's'},  // long s
+    {'I', 'i', 'l'},  // "1", "!" and capital-I look-alikes
+    {'J', 'i', 'l'},  // "|", which may also separate single letters
+    {'N', 'n', 'v'},  // Greek capital nu
+    {'U', 'u', 'y'},  // Cyrillic u, Greek capital upsilon
+};
+// The code for the two letters a and b (in either order), or 0.
+char code_for(char a, char b) noexcept;
+// Bit 1 << (x - 'a') for each letter x that `code` stands for; 0 for any other byte.
+std::uint32_t letters_of(unsigned char code) noexcept;
+
+// One character of the text before the neighbour rules, with its flags.
+struct Unit {
+  char32_t c;
+  std::uint8_t flags;
+};
+inline constexpr std::size_t kMaxUnits = 64;
+// Writes to `out` (room for kMaxUnits) what the per-character rules make of c: nothing
+// when c is invisible (every default-ignorable code point) or a nonspacing or enclosing
+// mark; otherwise its NFKC form, each character of which is, if ASCII, case-folded and
+// leetspeak-folded ("1", "!" and "|" stand for i or l, "@" for a or o, "$" for s), else
+// the letter it looks like or, failing that, its case fold with diacritics stripped.
+// Returns the number of units.
+std::size_t fold(char32_t c, Unit* out) noexcept;
+
+// Letters for the joining of single letters: ASCII letters and codes, but for J.
+constexpr bool is_letter(char32_t c) noexcept {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J');
+}
+// What may stand between single letters: tab, space, * , - . / : ; \ _ and "|" (J).
+constexpr bool is_separator(char32_t c) noexcept {
+  switch (c) {
+    case '\t': case ' ': case '*': case ',': case '-': case '.':
+    case '/': case ':': case ';': case '\\': case '_': case 'J':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The stages, in order; together they define the level.
+// Each source character becomes fold()'s units, all with its entry.
+NormalizedText fold_stage(NormalizedText in);
+// A chain of three or more single letters, each two separated by the same run of
+// separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
+// a dropped run are flagged kJoined.
+NormalizedText join_stage(NormalizedText in);
+// Every run of two or more equal characters becomes one, flagged kDoubled.
+NormalizedText collapse_stage(NormalizedText in);
+
+// The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).
+class Writer {
+ public:
+  explicit Writer(NormalizedText& out) noexcept : out_(out) {}
+  // Normalises the next piece, which starts at source byte `base`.
+  void feed(std::string_view src, std::size_t base);
+  // The source has ended: settles what waited for what follows.
+  void finish();
+  // The characters and bytes at the front of the result that no later piece changes.
+  std::pair<std::size_t, std::size_t> stable() const noexcept;
+
+ private:
+  // A place in the result, counted over everything written (the owner may erase from
+  // the front): characters and bytes.
+  struct Mark {
+    std::size_t chars;
+    std::size_t bytes;
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  void unit(char32_t c, std::uint8_t flags, SourceRange e);
+  void append(char32_t c, std::uint8_t flags, SourceRange e);
+  void token_ends();
+  void chain_ends();
+  void drop_runs(std::size_t count);
+  Mark here() const noexcept { return {chars_, bytes_}; }
+  std::size_t index(std::size_t chars) const noexcept { return out_.offsets.size() - (chars_ - chars); }
+  std::size_t byte_index(std::size_t bytes) const noexcept { return out_.text.size() - (bytes_ - bytes); }
+
+  struct Char {
+    char32_t c;
+    SourceRange entry;
+    std::uint8_t flags;
+  };
+
+  NormalizedText& out_;
+  char32_t last_ = 0;      // the last character written
+  std::size_t chars_ = 0;  // characters written in all (what the owner erased included)
+  std::size_t bytes_ = 0;
+  std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
+  bool after_single_ = false;     // a single-letter token ended and only separators came since
+  Mark run_start_{kNone, kNone};  // where the separators after the last token begin
+  Mark gap_{kNone, kNone};        // the run before the token in progress, if after a single
+  std::size_t chain_ = 0;         // single-letter tokens in the chain so far
+  Mark gap_last_{kNone, kNone};   // the run before the chain's last single letter
+  Mark gap_prev_{kNone, kNone};   // the run before the one before
+  std::u32string run_;            // the separators since the last token, as they came
+  std::u32string gap_run_;        // ... before the token in progress
+  std::u32string chain_run_;      // ... between the chain's first two single letters
+};
+
+}  // namespace tarnwhisk::thorough
