@@ -77,6 +77,8 @@ void stream_through(const Tarnwhisk& filter, std::string_view text, const std::v
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   Case c = parse(data, size);
   if (!c.options.bundled && c.words.empty()) return 0;
+  // Every level, the thorough one included (bits 1 and 2 of the first byte).
+  if (size >= 1) c.options.level = static_cast<NormalizationLevel>((data[0] >> 1) & 3);
 
   TarnwhiskBuilder builder = builder_for(c);
   if (c.options.scorer) builder.scorer(std::make_shared<NearScorer>());
