@@ -57,16 +57,16 @@ struct StreamOptions {
 // find() gives them). So a scorer that reads no further than scorer_context bytes from
 // the hit decides as it does in find(); the stretch is the same whatever the chunks.
 //
-// Memory: a constant plus what waits, which for ordinary text is a few KiB: the source
-// from the first byte that the censor or a waiting hit may still need (given back in
-// blocks of 4 KiB or more), the hits not yet decided, and allowlist occurrences near
-// them. What can make it grow is a
-// stretch that the normaliser or the matcher must see the end of before deciding: a run
-// of one repeated character (one normalised character until it ends; its source
-// waits), at the aggressive level a run of separators after a letter, a hit followed by
-// a run of "!", "$" and "@" mixed, a long allowlist term, or a large scorer_context.
-// A chunk is worked on in slices of bounded size, so a large chunk costs no more than
-// its own output.
+// Memory: a constant (mostly the normaliser's window, sized for the 64 KiB slices that
+// a chunk is worked in: about 2.5 MB for prose) plus what waits, which for ordinary text
+// is a few KiB: the source from the first byte that the censor or a waiting hit may
+// still need (given back in blocks of 4 KiB or more), the hits not yet decided, and
+// allowlist occurrences near them. What can make it grow is a stretch that the
+// normaliser or the matcher must see the end of before deciding: a run of one repeated
+// character (one normalised character until it ends; its source waits), at the
+// aggressive level a run of separators after a letter, a hit followed by a run of "!",
+// "$" and "@" mixed, a long allowlist term, or a large scorer_context. A large chunk
+// costs no more than its own output.
 //
 // Errors: feeding after finish() throws std::logic_error and changes nothing. An
 // exception thrown by the scorer leaves feed() or finish() with the stream consistent:
