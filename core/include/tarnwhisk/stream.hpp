@@ -64,9 +64,9 @@ struct StreamOptions {
 // allowlist occurrences near them. What can make it grow is a stretch that the
 // normaliser or the matcher must see the end of before deciding: a run of one repeated
 // character (one normalised character until it ends; its source waits), at the
-// aggressive level a run of separators after a letter, a hit followed by a run of "!",
-// "$" and "@" mixed, a long allowlist term, or a large scorer_context. A large chunk
-// costs no more than its own output.
+// aggressive and thorough levels a run of separators after a letter, a hit followed by
+// a run of "!", "$" and "@" mixed, a long allowlist term, or a large scorer_context. A
+// large chunk costs no more than its own output.
 //
 // Errors: feeding after finish() throws std::logic_error and changes nothing. An
 // exception thrown by the scorer leaves feed() or finish() with the stream consistent:
