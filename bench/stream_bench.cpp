@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
-#include <utility>
 #include <vector>
 
 #include "corpus.hpp"
@@ -126,69 +125,57 @@ BENCHMARK(BM_Stream)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-// Runs `work` on a thread of its own: a stream takes its window buffers from a spare set
-// that each thread keeps, so a fresh thread counts them in every time.
-template <class Work>
-void on_fresh_thread(Work&& work) {
-  std::thread thread(std::forward<Work>(work));
-  thread.join();
-}
-
-// range(0) MB of prose in chunks of 64 KiB, censored, once: heap, largest held_bytes().
-void BM_StreamMemory(benchmark::State& state) {
-  const std::string& unit = block();
+// Feeds a stream through `feed(chunk)`, where chunk(bytes) feeds bytes and takes the
+// output away, and reports its heap and largest held_bytes(). The stream runs on a thread
+// of its own: it takes its window buffers from a spare set that each thread keeps, so a
+// fresh thread counts them in every time.
+template <class Feed>
+void measure_stream(benchmark::State& state, std::size_t bytes, Feed&& feed) {
   const Tarnwhisk& f = filter();
-  const std::size_t megabytes = static_cast<std::size_t>(state.range(0));
-  constexpr std::size_t kChunk = 64 << 10;
   std::size_t hits = 0, most_held = 0;
   const long long mark = bench::heap_mark();
   for (auto _ : state) {
-    on_fresh_thread([&] {
+    std::thread([&] {
       TextStream stream = f.stream();
       TextStream::Output out;
-      for (std::size_t mb = 0; mb < megabytes; ++mb) {
-        for (std::size_t from = 0; from < unit.size(); from += kChunk) {
-          stream.feed(std::string_view(unit).substr(from, kChunk), out);
-          hits += out.hits.size();
-          most_held = std::max(most_held, stream.held_bytes());
-          out.hits.clear();
-          out.censored.clear();
-        }
-      }
+      auto chunk = [&](std::string_view piece) {
+        stream.feed(piece, out);
+        hits += out.hits.size();
+        most_held = std::max(most_held, stream.held_bytes());
+        out.hits.clear();
+        out.censored.clear();
+      };
+      feed(chunk);
       stream.finish(out);
       hits += out.hits.size();
-    });
+    }).join();
   }
-  report(state, megabytes * unit.size(), mark, hits);
+  report(state, bytes, mark, hits);
   state.counters["most_held_KB"] = static_cast<double>(most_held) / 1024.0;
+}
+
+// range(0) MB of prose in chunks of 64 KiB, censored, once.
+void BM_StreamMemory(benchmark::State& state) {
+  const std::string_view unit = block();
+  const std::size_t megabytes = static_cast<std::size_t>(state.range(0));
+  constexpr std::size_t kChunk = 64 << 10;
+  measure_stream(state, megabytes * unit.size(), [&](auto& chunk) {
+    for (std::size_t mb = 0; mb < megabytes; ++mb)
+      for (std::size_t from = 0; from < unit.size(); from += kChunk) chunk(unit.substr(from, kChunk));
+  });
 }
 BENCHMARK(BM_StreamMemory)->Arg(16)->Arg(128)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 // range(0) MB of one repeated letter inside a word: the run is one normalised character
 // until it ends, so its source waits, and the heap grows with it.
 void BM_StreamRepeatedRun(benchmark::State& state) {
-  const Tarnwhisk& f = filter();
   const std::size_t bytes = static_cast<std::size_t>(state.range(0)) << 20;
   const std::string run(64 << 10, 'u');
-  std::size_t hits = 0, most_held = 0;
-  const long long mark = bench::heap_mark();
-  for (auto _ : state) {
-    on_fresh_thread([&] {
-      TextStream stream = f.stream();
-      TextStream::Output out;
-      stream.feed("what the f", out);
-      for (std::size_t done = 0; done < bytes; done += run.size()) {
-        stream.feed(run, out);
-        most_held = std::max(most_held, stream.held_bytes());
-        out.censored.clear();
-      }
-      stream.feed("ck, boss", out);
-      stream.finish(out);
-      hits = out.hits.size();
-    });
-  }
-  report(state, bytes, mark, hits);
-  state.counters["most_held_KB"] = static_cast<double>(most_held) / 1024.0;
+  measure_stream(state, bytes, [&](auto& chunk) {
+    chunk("what the f");
+    for (std::size_t done = 0; done < bytes; done += run.size()) chunk(run);
+    chunk("ck, boss");
+  });
 }
 BENCHMARK(BM_StreamRepeatedRun)->Arg(1)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
