@@ -318,20 +318,6 @@ TEST(Stream, ScorerSeesTheHitWithItsContext) {
   }
 }
 
-TEST(Stream, ScorerWithinItsContextDecidesAsFind) {
-  const std::string text = "not damn. so damn! what? damn. not really, damn";
-  for (std::size_t context : {4u, 8u, 64u}) {
-    auto scorer = std::make_shared<LookBehindScorer>(4);
-    const Tarnwhisk f = make({{word("damn")}, {}, NormalizationLevel::Basic, MatchMode::WordBoundary,
-                              CensorStyle::LengthPreserving, U'*', scorer});
-    ASSERT_EQ(f.find(text).size(), 2u);  // "not" and "?" drop two of four
-    std::vector<std::size_t> bytes;
-    for (std::size_t i = 1; i < text.size(); ++i) bytes.push_back(i);
-    check(f, text, bytes, "context " + std::to_string(context), {.scorer_context = context});
-    check(f, text, {10, 30}, "context " + std::to_string(context), {.scorer_context = context});
-  }
-}
-
 TEST(Stream, ScorerThatThrowsLosesNothing) {
   auto scorer = std::make_shared<LookBehindScorer>(4);
   const Tarnwhisk f = make({{word("damn")}, {}, NormalizationLevel::Basic, MatchMode::WordBoundary,
