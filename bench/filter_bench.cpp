@@ -8,55 +8,16 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "corpus.hpp"
+#include "counting_heap.hpp"
 #include "reference/literal_allowlist.hpp"
 #include "tarnwhisk/tarnwhisk.hpp"
-
-// ---- counting allocator ----------------------------------------------------------------
-namespace {
-std::atomic<long long> g_live_bytes{0};
-constexpr std::size_t kHeader = 16;  // keeps the user pointer aligned for max_align_t
-
-void* counted_alloc(std::size_t n) noexcept {
-  auto* p = static_cast<unsigned char*>(std::malloc(n + kHeader));
-  if (!p) return nullptr;
-  *reinterpret_cast<std::size_t*>(p) = n;
-  g_live_bytes.fetch_add(static_cast<long long>(n), std::memory_order_relaxed);
-  return p + kHeader;
-}
-void counted_free(void* q) noexcept {
-  if (!q) return;
-  auto* p = static_cast<unsigned char*>(q) - kHeader;
-  g_live_bytes.fetch_sub(static_cast<long long>(*reinterpret_cast<std::size_t*>(p)),
-                         std::memory_order_relaxed);
-  std::free(p);
-}
-}  // namespace
-
-void* operator new(std::size_t n) {
-  if (void* p = counted_alloc(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new[](std::size_t n) {
-  if (void* p = counted_alloc(n)) return p;
-  throw std::bad_alloc();
-}
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return counted_alloc(n); }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return counted_alloc(n); }
-void operator delete(void* p) noexcept { counted_free(p); }
-void operator delete[](void* p) noexcept { counted_free(p); }
-void operator delete(void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete[](void* p, std::size_t) noexcept { counted_free(p); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { counted_free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { counted_free(p); }
 
 namespace tarnwhisk {
 namespace {
@@ -208,8 +169,8 @@ TarnwhiskBuilder languages_builder(int count) {
 }
 
 // Building a filter of the first `range(0)` languages (1: the default English filter; 5:
-// all five). Counters: the filter's heap bytes and its automaton's share.
-// (languages, level)
+// all five) at level `range(1)`. Counters: the filter's heap bytes and its automaton's
+// share.
 void BM_Build(benchmark::State& state) {
   const int count = static_cast<int>(state.range(0));
   const auto level = static_cast<NormalizationLevel>(state.range(1));
@@ -217,9 +178,9 @@ void BM_Build(benchmark::State& state) {
     Tarnwhisk filter = build_or_die(std::move(languages_builder(count).normalization(level)));
     benchmark::DoNotOptimize(&filter);
   }
-  const long long before = g_live_bytes.load();
+  const long long before = bench::g_live_bytes.load();
   const Tarnwhisk filter = build_or_die(std::move(languages_builder(count).normalization(level)));
-  const long long after = g_live_bytes.load();
+  const long long after = bench::g_live_bytes.load();
   state.counters["filter_bytes"] = static_cast<double>(after - before);
   state.counters["automaton_bytes"] = static_cast<double>(filter.matcher().automaton_bytes());
   state.counters["words"] = static_cast<double>(filter.matcher().entries().size());

@@ -1,15 +1,19 @@
 // A small command-line front end to the core library: censors standard input with the
-// default filter, or lists the hits. Shows the builder and the three filter operations in
-// use without the Python binding.
+// default filter, or lists the hits. Shows the builder and the stream in use without the
+// Python binding: input is read in chunks and written out as soon as it is final, so a
+// file of any size is filtered in a few KiB of memory and a pipe is filtered as it flows.
 //
 //   tarnwhisk_cli [--hits] [--words w1,w2,...] [--level none|basic|aggressive]
 //                 [--style length_preserving|first_last|full_mask|grawlix]
 #include <tarnwhisk/tarnwhisk.hpp>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
-#include <iterator>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -97,16 +101,48 @@ int main(int argc, char** argv) {
   }
   const Tarnwhisk& filter = built.value();
 
-  const std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
-  if (!list_hits) {
-    std::cout << filter.censor(text);
-    return 0;
+  // With --hits the stream masks nothing; this program keeps the source from where the
+  // next hit may start, to print each hit's own bytes.
+  TextStream stream = filter.stream({.censor = !list_hits});
+  TextStream::Output out;
+  std::string source;
+  std::size_t source_base = 0;
+  auto write_out = [&] {
+    if (!list_hits) {
+      std::fwrite(out.censored.data(), 1, out.censored.size(), stdout);
+      std::fflush(stdout);
+      out.censored.clear();
+      out.hits.clear();
+      return;
+    }
+    for (const Match& hit : out.hits) {
+      std::cout << category_name(hit.category) << '\t' << static_cast<int>(hit.severity) << "\tbytes ["
+                << hit.start << ", " << hit.end << ")\tnormalized [" << hit.normalized_start << ", "
+                << hit.normalized_end << ")\t"
+                << std::string_view(source).substr(hit.start - source_base, hit.end - hit.start) << '\n';
+    }
+    std::cout.flush();
+    out.hits.clear();
+    source.erase(0, stream.settled() - source_base);
+    source_base = stream.settled();
+  };
+
+  std::vector<char> buffer(64 * 1024);
+  for (;;) {
+    // read() returns what has arrived, so that a pipe is filtered as it flows.
+    const ssize_t n = ::read(STDIN_FILENO, buffer.data(), buffer.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      std::cerr << "tarnwhisk_cli: reading standard input: " << std::strerror(errno) << '\n';
+      return 1;
+    }
+    if (n == 0) break;
+    const std::string_view chunk(buffer.data(), static_cast<std::size_t>(n));
+    if (list_hits) source.append(chunk);
+    stream.feed(chunk, out);
+    write_out();
   }
-  for (const Match& hit : filter.find(text)) {
-    std::cout << category_name(hit.category) << '\t' << static_cast<int>(hit.severity) << "\tbytes ["
-              << hit.start << ", " << hit.end << ")\tnormalized [" << hit.normalized_start << ", "
-              << hit.normalized_end << ")\t" << std::string_view(text).substr(hit.start, hit.end - hit.start)
-              << '\n';
-  }
+  stream.finish(out);
+  write_out();
   return 0;
 }

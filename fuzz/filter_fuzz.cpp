@@ -32,17 +32,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Case c = parse(data, size);
   if (!c.options.bundled && c.words.empty()) return 0;
 
-  TarnwhiskBuilder builder;
-  builder.normalization(c.options.level).match_mode(c.options.mode).censor_style(c.options.style);
-  builder.mask_char(c.options.mask);
-  if (c.options.bundled) builder.language(c.options.language);
-  else builder.without_bundled(true);
-  builder.add_words(c.words).allowlist(c.allowlist).remove_words(c.removed);
+  TarnwhiskBuilder builder = builder_for(c);
   const auto scorer = std::make_shared<PseudoScorer>();
   if (c.options.scorer) builder.scorer(scorer).scorer_threshold(0.5f);
-  MatcherOptions mo;
-  mo.prefilter = c.options.prefilter;
-  builder.matcher_options(mo);
   if (c.options.piece_bytes) builder.piece_bytes(c.options.piece_bytes);
 
   Result<Tarnwhisk> built = builder.build();

@@ -107,6 +107,21 @@ inline Case parse(const std::uint8_t* data, std::size_t size) {
   return c;
 }
 
+// The builder that a case describes: options, words, allowlist and removals. The scorer
+// and the piece size are left to the harness.
+inline TarnwhiskBuilder builder_for(const Case& c) {
+  TarnwhiskBuilder builder;
+  builder.normalization(c.options.level).match_mode(c.options.mode).censor_style(c.options.style);
+  builder.mask_char(c.options.mask);
+  if (c.options.bundled) builder.language(c.options.language);
+  else builder.without_bundled(true);
+  builder.add_words(c.words).allowlist(c.allowlist).remove_words(c.removed);
+  MatcherOptions mo;
+  mo.prefilter = c.options.prefilter;
+  builder.matcher_options(mo);
+  return builder;
+}
+
 // Strict UTF-8 validity (RFC 3629): what valid input must turn into.
 inline bool valid_utf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {

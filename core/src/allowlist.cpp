@@ -4,10 +4,16 @@
 // in the lower-cased text, compared with every hit), but filter() gets it in one pass over
 // the text. An Aho-Corasick automaton over the lower-cased terms yields, at each end
 // position e, the longest term ending there, i.e. the smallest start q of an occurrence
-// ending at e. A hit [s, t) is covered iff some occurrence has q < t and e > s; keeping
-// the occurrences in order of e with a suffix minimum of q turns that into one binary
-// search per hit. ASCII case of the text is folded by the byte-class table, so no lowered
-// copy is made.
+// ending at e. A hit [s, t) is covered iff some occurrence has q < t and e > s. An
+// occurrence that ends no later and starts no earlier than another one is never needed,
+// so the occurrences kept have e and q both increasing, and the first one with e > s
+// answers for the hit: one binary search per hit. ASCII case of the text is folded by
+// the byte-class table, so no lowered copy is made.
+//
+// The same scan runs over a source that arrives in pieces (AllowlistScan): its state
+// carries over, a hit can be answered once the scan is a longest term's length (less
+// one byte) past its end, and occurrences that end before every hit still to be asked
+// about are forgotten. filter() is that scan over one whole text.
 //
 // Two facts make this equal to the plain search:
 //  - the plain search resumes one character after each occurrence's start, and the bytes
@@ -21,7 +27,6 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
-#include <deque>
 #include <limits>
 
 #include "utf8.hpp"
@@ -43,12 +48,17 @@ class TermIndex {
 
   bool has_empty() const noexcept { return has_empty_; }
   bool has_terms() const noexcept { return depth_.size() > 1; }
+  // Byte length of the longest term.
+  std::size_t longest_term() const noexcept { return longest_term_; }
 
-  // Calls emit(e, q) for every end position e (increasing) at which some term ends, with
-  // q the smallest start of a term occurrence ending at e.
+  // Scans `text`, which stands at byte `base` of the source, from `state` (0 at the
+  // start of the source; otherwise what the scan of the bytes before returned), and
+  // returns the state after it. Calls emit(e, q) for every end position e (increasing,
+  // counted from the start of the source) at which some term ends, with q the smallest
+  // start of a term occurrence ending at e.
   template <class Emit>
-  void scan(std::string_view text, Emit&& emit) const {
-    std::uint32_t s = 0;
+  std::uint32_t scan(std::string_view text, std::uint32_t state, std::size_t base, Emit&& emit) const {
+    std::uint32_t s = state;
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const std::size_t n = text.size();
     if (!dense_.empty()) {
@@ -58,14 +68,15 @@ class TermIndex {
       const std::uint32_t first_match = first_match_row_;
       for (std::size_t i = 0; i < n; ++i) {
         s = table[s + cls_[bytes[i]]];
-        if (s >= first_match) emit(i + 1, i + 1 - longest_[s / classes_]);
+        if (s >= first_match) emit(base + i + 1, base + i + 1 - longest_[s / classes_]);
       }
     } else {
       for (std::size_t i = 0; i < n; ++i) {
         s = step(s, cls_[bytes[i]]);
-        if (longest_[s] != 0) emit(i + 1, i + 1 - longest_[s]);
+        if (longest_[s] != 0) emit(base + i + 1, base + i + 1 - longest_[s]);
       }
     }
+    return s;
   }
 
  private:
@@ -127,6 +138,7 @@ class TermIndex {
         s = t;
       }
       terminal_[s] = true;
+      longest_term_ = std::max(longest_term_, term.size());
     }
   }
 
@@ -205,6 +217,7 @@ class TermIndex {
   }
 
   bool has_empty_ = false;
+  std::size_t longest_term_ = 0;
   std::uint32_t first_match_row_ = kNone;
   std::array<std::uint16_t, 256> cls_{};
   std::size_t classes_ = 1;
@@ -242,29 +255,15 @@ bool Allowlist::covers(std::string_view lowered, std::size_t start, std::size_t 
 std::vector<Match> Allowlist::filter(std::string_view text, std::vector<Match> hits) const {
   if (terms_.empty() || hits.empty()) return hits;
 
-  // Occurrence ends in increasing order, with the smallest start of any occurrence ending
-  // there; then, from the back, the smallest start among all occurrences ending at or
-  // after each one.
-  std::vector<std::size_t> ends;
-  std::vector<std::size_t> min_start;
-  if (index_->has_terms()) {
-    index_->scan(text, [&](std::size_t e, std::size_t q) {
-      ends.push_back(e);
-      min_start.push_back(q);
-    });
-    for (std::size_t i = min_start.size(); i-- > 1;)
-      min_start[i - 1] = std::min(min_start[i - 1], min_start[i]);
-  }
-
+  AllowlistScan scan(*this);
+  scan.feed(text);
+  scan.finish();
   const bool empty_term = index_->has_empty();
   auto covered = [&](const Match& hit) {
-    // Some occurrence [q, e) with q < hit.end and e > hit.start.
-    const auto it = std::upper_bound(ends.begin(), ends.end(), hit.start);
-    if (it != ends.end() && min_start[static_cast<std::size_t>(it - ends.begin())] < hit.end)
-      return true;
+    if (scan.overlaps(hit.start, hit.end)) return true;
     if (empty_term && hit.start < text.size()) {
       // A character boundary strictly inside the hit; the next one after `start` lies
-      // within four bytes.
+      // within four bytes. (Hits of any shape are answered as the plain search would.)
       const std::size_t last = std::min({hit.end, text.size() + 1, hit.start + 5});
       for (std::size_t p = hit.start + 1; p < last; ++p)
         if (utf8::is_char_boundary(text, p)) return true;
@@ -273,6 +272,52 @@ std::vector<Match> Allowlist::filter(std::string_view text, std::vector<Match> h
   };
   std::erase_if(hits, covered);
   return hits;
+}
+
+AllowlistScan::AllowlistScan(const Allowlist& allowlist) : index_(allowlist.index_.get()) {
+  if (index_ != nullptr) {
+    empty_term_ = index_->has_empty();
+    reach_ = index_->has_terms() ? index_->longest_term() - 1 : 0;
+  }
+}
+
+void AllowlistScan::feed(std::string_view bytes) {
+  if (index_ != nullptr && index_->has_terms()) {
+    state_ = index_->scan(bytes, state_, scanned_, [&](std::size_t e, std::size_t q) {
+      // An occurrence that ends earlier and starts no earlier than this one overlaps no
+      // hit that this one misses.
+      while (occurrences_.size() > head_ && occurrences_.back().start >= q) occurrences_.pop_back();
+      occurrences_.push_back({e, q});
+    });
+  }
+  scanned_ += bytes.size();
+}
+
+bool AllowlistScan::overlaps(std::size_t start, std::size_t end) const noexcept {
+  // Ends and starts both increase along the list, so the first occurrence that ends
+  // after `start` is the one that starts earliest among them.
+  const auto first = occurrences_.begin() + static_cast<std::ptrdiff_t>(head_);
+  const auto it = std::upper_bound(first, occurrences_.end(), start,
+                                   [](std::size_t s, const Occurrence& o) { return s < o.end; });
+  return it != occurrences_.end() && it->start < end;
+}
+
+bool AllowlistScan::covers(std::size_t start, std::size_t end, std::string_view hit_text) const noexcept {
+  if (overlaps(start, end)) return true;
+  // The empty term occurs at every character boundary: a hit of whole characters has
+  // one strictly inside when it is more than its first character.
+  return empty_term_ && !hit_text.empty() && utf8::char_len(hit_text, 0) < hit_text.size();
+}
+
+void AllowlistScan::forget(std::size_t pos) noexcept {
+  while (head_ < occurrences_.size() && occurrences_[head_].end <= pos) ++head_;
+  if (head_ == occurrences_.size()) {
+    occurrences_.clear();
+    head_ = 0;
+  } else if (head_ >= 1024 && head_ * 2 >= occurrences_.size()) {
+    occurrences_.erase(occurrences_.begin(), occurrences_.begin() + static_cast<std::ptrdiff_t>(head_));
+    head_ = 0;
+  }
 }
 
 }  // namespace tarnwhisk

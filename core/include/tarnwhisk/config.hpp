@@ -17,6 +17,7 @@
 #include "tarnwhisk/matcher.hpp"
 #include "tarnwhisk/normalize.hpp"
 #include "tarnwhisk/scorer.hpp"
+#include "tarnwhisk/stream.hpp"
 
 namespace tarnwhisk {
 
@@ -129,6 +130,13 @@ class Tarnwhisk {
   std::optional<std::vector<Match>> find(std::string_view text, const Poll& poll) const;
   std::optional<std::string> censor(std::string_view text, const Poll& poll) const;
   std::optional<bool> contains_profanity(std::string_view text, const Poll& poll) const;
+
+  // A stream through this filter, for a text that arrives in chunks: hits and censored
+  // text as they become final, the same as find() and censor() on the whole text, in
+  // memory that does not grow with the length of ordinary text (tarnwhisk/stream.hpp).
+  // This filter must outlive the stream and not be moved from or assigned to while it
+  // lives.
+  TextStream stream(const StreamOptions& options = {}) const;
 
   const Matcher& matcher() const noexcept { return matcher_; }
   const Allowlist& allowlist() const noexcept { return allowlist_; }

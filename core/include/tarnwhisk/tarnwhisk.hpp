@@ -9,3 +9,4 @@
 #include "tarnwhisk/matcher.hpp"
 #include "tarnwhisk/normalize.hpp"
 #include "tarnwhisk/scorer.hpp"
+#include "tarnwhisk/stream.hpp"
