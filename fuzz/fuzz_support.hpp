@@ -71,7 +71,7 @@ inline Case parse(const std::uint8_t* data, std::size_t size) {
   if (in.size() >= 1) {
     const std::uint8_t b = static_cast<std::uint8_t>(in[0]);
     c.options.mode = static_cast<MatchMode>(b & 1);
-    c.options.level = static_cast<NormalizationLevel>(((b >> 1) & 3) % 3);
+    c.options.level = static_cast<NormalizationLevel>((b >> 1) & 3);
     c.options.style = static_cast<CensorStyle>((b >> 3) & 3);
     c.options.mask = kMasks[(b >> 5) & 7];
     in.remove_prefix(1);

@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <algorithm>
+
 #include "fuzz_support.hpp"
+#include "reference/naive_thorough.hpp"
 
 using namespace tarnwhisk;
 using namespace tarnwhisk::fuzz;
@@ -32,9 +35,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (auto& w : c.allowlist) c.words.push_back({w, Category::Mild, 1, false});
   for (auto& w : c.removed) c.words.push_back({w, Category::Mild, 1, true});
 
-  const std::vector<std::string> patterns = patterns_of(c.words);
   MatcherOptions options;
   options.prefilter = c.options.prefilter;
+  if (c.options.level == NormalizationLevel::Thorough) {
+    // Words compiled from their thorough forms, against the naive reading of that level.
+    std::sort(c.words.begin(), c.words.end(), [](const WordEntry& a, const WordEntry& b) { return a.word < b.word; });
+    Result<Matcher> built = Matcher::create(c.words, options, NormalizationLevel::Thorough);
+    TW_CHECK(built.ok(), "a small word list was refused: %s", built.error().to_string().c_str());
+    const NormalizedText nt = normalize(c.text, NormalizationLevel::Thorough);
+    const std::vector<Match> want = reference::naive_thorough_scan(c.words, nt, c.options.mode);
+    const std::vector<Match> got = built.value().scan(nt, c.options.mode);
+    TW_CHECK(got == want, "thorough scan gives %s, reference %s", describe(got).c_str(), describe(want).c_str());
+    return 0;
+  }
+  const std::vector<std::string> patterns = patterns_of(c.words);
   Result<Matcher> built = Matcher::create(c.words, options);
   TW_CHECK(built.ok(), "a small word list was refused: %s", built.error().to_string().c_str());
   const Matcher& matcher = built.value();

@@ -6,7 +6,9 @@
 #include <cstdint>
 
 #include "fuzz_support.hpp"
+#include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
+#include "normalize/thorough.hpp"
 
 using namespace tarnwhisk;
 using namespace tarnwhisk::fuzz;
@@ -103,8 +105,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const NormalizedText a = normalize(source, NormalizationLevel::Aggressive);
   TW_CHECK(a == aggressive, "normalize(Aggressive) differs from its stages");
 
+  // The thorough level: its stages one by one (the definition) against the one-pass
+  // writer, whole and fed in pieces of a few bytes.
+  NormalizedText staged = source_copy(source);
+  for (auto apply : {thorough::fold_stage, thorough::join_stage, thorough::collapse_stage}) {
+    staged = apply(std::move(staged));
+    check_offsets(source, staged, src_bounds, "thorough stage");
+  }
+  TW_CHECK(valid_utf8(staged.text), "thorough text is not well-formed UTF-8");
+  const NormalizedText t = normalize(source, NormalizationLevel::Thorough);
+  TW_CHECK(t == staged, "normalize(Thorough) differs from its stages");
+  {
+    NormalizedText pieces;
+    PieceNormalizer writer(NormalizationLevel::Thorough, pieces);
+    const std::size_t step = 1 + (size % 7);
+    for (std::size_t from = 0; from < source.size();) {
+      std::size_t to = std::min(source.size(), from + step);
+      while (to < source.size() && !utf8::is_char_boundary(source, to)) ++to;
+      writer.feed(source.substr(from, to - from), from);
+      from = to;
+    }
+    writer.finish();
+    TW_CHECK(pieces == staged, "the thorough writer in pieces differs from its stages");
+  }
+
   check_spans(source, none, src_bounds, data, size);
   check_spans(source, basic, src_bounds, data, size);
   check_spans(source, aggressive, src_bounds, data, size);
+  check_spans(source, staged, src_bounds, data, size);
   return 0;
 }

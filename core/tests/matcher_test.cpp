@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <tuple>
@@ -11,6 +12,7 @@
 
 #include "matcher/automaton.hpp"
 #include "reference/naive_matcher.hpp"
+#include "reference/naive_thorough.hpp"
 
 namespace tarnwhisk {
 namespace {
@@ -335,6 +337,56 @@ TEST(Matcher, SymbolNeighboursAgreeWithNaiveReference) {
       const NormalizedText text = normalize(raw, level);
       ASSERT_EQ(m.scan(text, WB), reference::naive_scan(patterns, entries, text, WB))
           << "text \"" << raw << "\" round " << round;
+    }
+  }
+}
+
+// The thorough level's matcher (sets of bytes per letter, doubled and single letters,
+// shorter and absent occurrences, masks, joined letters) against its naive reading.
+TEST(Matcher, ThoroughAgreesWithNaiveReference) {
+  const std::vector<std::string> alphabet = {"a", "s", "i", "h", "t", "l", "f", "u", "c", "k", "b", "o",
+                                             "ss", "ll", "sss", " ", " ", ".", "!", "1", "@", "$", "|",
+                                             "*", "**", "#", "ph", "v", "'", "-", "A", "\xC3\xBC", "\xD1\x83"};
+  const std::vector<std::string> stems = {"ass", "as", "hit", "shit", "fuck", "hell", "bitch", "asshat", "a s",
+                                          "fuck off", "suck", "lol", "ohio", "tits", "fulla", "butt fuck",
+                                          "bass", "grass hole", "asshole", "off"};
+  std::mt19937_64 rng(1234);
+  auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  // Pieces of text: the words, their prefixes, one letter masked, and what lies between.
+  auto piece = [&]() -> std::string {
+    const std::string& w = stems[below(stems.size())];
+    switch (below(6)) {
+      case 0: return w.substr(0, 1 + below(w.size()));
+      case 1: {
+        std::string m = w;
+        if (m.size() > 2) m[1 + below(m.size() - 2)] = "*#"[below(2)];
+        return m;
+      }
+      case 2: return alphabet[below(alphabet.size())];
+      default: return w;
+    }
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<WordEntry> entries;
+    for (std::size_t k = 1 + below(5); k > 0; --k)
+      entries.push_back({stems[below(stems.size())], Category::Strong, 2, below(5) == 0});
+    std::sort(entries.begin(), entries.end(), [](const WordEntry& a, const WordEntry& b) { return a.word < b.word; });
+    entries.erase(std::unique(entries.begin(), entries.end(), [](const WordEntry& a, const WordEntry& b) {
+                    return a.word == b.word;
+                  }), entries.end());
+    auto m = Matcher::create(entries, {}, NormalizationLevel::Thorough);
+    ASSERT_TRUE(m.ok());
+    for (int t = 0; t < 4; ++t) {
+      std::string raw;
+      for (std::size_t len = below(round % 20 == 0 ? 100 : 8); len > 0; --len) {
+        raw += piece();
+        if (below(3) != 0) raw += " ";
+      }
+      const NormalizedText text = normalize(raw, NormalizationLevel::Thorough);
+      for (MatchMode mode : {WB, SUB}) {
+        ASSERT_EQ(m.value().scan(text, mode), reference::naive_thorough_scan(entries, text, mode))
+            << "text \"" << raw << "\" round " << round << " mode " << int(mode);
+      }
     }
   }
 }

@@ -72,10 +72,12 @@ inline std::vector<Match> naive_scan(const std::vector<std::string>& patterns,
     pos = end;
     const WordEntry& e = entries[best];
     if (mode == MatchMode::WordBoundary && !e.strict) {
+      // Letters joined across dropped separators start a word whatever stands before.
+      auto joined = [&](std::size_t k) { return !normalized.flags.empty() && (normalized.flags[k] & kJoined) != 0; };
       const bool left_ok = start == 0 || !naive_is_word_byte(static_cast<unsigned char>(t[start - 1])) ||
-                           punctuation(char_at[start] - 1, -1);
+                           joined(char_at[start]) || punctuation(char_at[start] - 1, -1);
       const bool right_ok = end == t.size() || !naive_is_word_byte(static_cast<unsigned char>(t[end])) ||
-                            punctuation(char_at[end], +1);
+                            joined(char_at[end]) || punctuation(char_at[end], +1);
       if (!left_ok || !right_ok) continue;
     }
     const auto [s, en] = normalized.source_span(start, end);
