@@ -1,6 +1,6 @@
 // The allowlist: drops hits that overlap harmless terms ("class" around "ass").
 //
-// The answer is the one of the plain search (covers(): for every term, every occurrence
+// The answer is the one of the plain search (for every term, every occurrence
 // in the lower-cased text, compared with every hit), but filter() gets it in one pass over
 // the text. An Aho-Corasick automaton over the lower-cased terms yields, at each end
 // position e, the longest term ending there, i.e. the smallest start q of an occurrence
@@ -237,20 +237,6 @@ Allowlist::Allowlist(std::vector<std::string> terms) : terms_(std::move(terms)) 
 Allowlist::Allowlist(Allowlist&&) noexcept = default;
 Allowlist& Allowlist::operator=(Allowlist&&) noexcept = default;
 Allowlist::~Allowlist() = default;
-
-bool Allowlist::covers(std::string_view lowered, std::size_t start, std::size_t end) const {
-  for (const std::string& term : terms_) {
-    std::size_t f = 0;
-    for (;;) {
-      const std::size_t q = lowered.find(term, f);
-      if (q == std::string_view::npos) break;
-      if (q < end && start < q + term.size()) return true;
-      if (q >= lowered.size()) break;
-      f = q + utf8::char_len(lowered, q);
-    }
-  }
-  return false;
-}
 
 std::vector<Match> Allowlist::filter(std::string_view text, std::vector<Match> hits) const {
   if (terms_.empty() || hits.empty()) return hits;

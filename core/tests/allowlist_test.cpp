@@ -85,13 +85,6 @@ TEST(Allowlist, StoresTermsLowered) {
   EXPECT_EQ(list.terms(), (std::vector<std::string>{"class", "", "\xC3\x89t\xC3\x89", "class"}));
 }
 
-TEST(Allowlist, CoversIsTheLiteralQuestion) {
-  const Allowlist list({"lo", ""});
-  EXPECT_TRUE(list.covers("hello", 0, 4));
-  EXPECT_FALSE(list.covers("hello", 0, 1));
-  EXPECT_TRUE(list.covers("hello", 0, 2));  // the empty term, at byte 1
-}
-
 // Texts and terms made of a few pieces: ASCII in both cases, accented letters in both
 // cases, an emoji and, now and then, bytes that are not well-formed UTF-8.
 std::string pieces(std::mt19937& rng, int count, bool allow_broken) {
@@ -149,11 +142,6 @@ TEST(Allowlist, AgreesWithLiteralSearchOnRandomCases) {
     const Allowlist list(terms);
     ASSERT_EQ(list.filter(text, hits), reference::literal_filter(terms, text, hits))
         << "round " << round;
-    const std::string lowered = reference::literal_lower(text);
-    for (const Match& m : hits)
-      ASSERT_EQ(list.covers(lowered, m.start, m.end),
-                reference::literal_covers(list.terms(), lowered, m.start, m.end))
-          << "round " << round;
   }
 }
 

@@ -53,13 +53,6 @@ std::vector<std::string> words_of(const Tarnwhisk& f) {
 }
 
 TEST(Builder, UnsetIsAStateAndBuildAppliesDefaults) {
-  TarnwhiskBuilder b;
-  EXPECT_FALSE(b.normalization_setting());
-  EXPECT_FALSE(b.match_mode_setting());
-  EXPECT_FALSE(b.censor_style_setting());
-  EXPECT_FALSE(b.mask_char_setting());
-  EXPECT_FALSE(b.scorer_threshold_setting());
-  EXPECT_FALSE(b.without_bundled_setting());
   const Tarnwhisk f = build_ok(own({word("x")}));
   EXPECT_EQ(std::uint32_t{f.mask_char()}, std::uint32_t{U'*'});
   EXPECT_EQ(f.censor_style(), CensorStyle::LengthPreserving);
@@ -75,8 +68,6 @@ TEST(Builder, SettingsReplaceAndReachTheFilter) {
   b.mask_char(U'#').mask_char(U'\u2588').censor_style(CensorStyle::Grawlix)
       .match_mode(MatchMode::Substring).normalization(NormalizationLevel::Aggressive)
       .normalization(NormalizationLevel::None).scorer_threshold(0.25f);
-  EXPECT_EQ(std::uint32_t{b.mask_char_setting().value_or(0)}, 0x2588u);
-  EXPECT_EQ(b.normalization_setting(), NormalizationLevel::None);
   const Tarnwhisk f = build_ok(b);
   EXPECT_EQ(std::uint32_t{f.mask_char()}, 0x2588u);
   EXPECT_EQ(f.censor_style(), CensorStyle::Grawlix);
@@ -93,13 +84,16 @@ TEST(Builder, BuildConsumesTheConfiguration) {
   EXPECT_TRUE(b.added_words().empty());
   EXPECT_TRUE(b.removed_words().empty());
   EXPECT_TRUE(b.allowlist_terms().empty());
-  EXPECT_FALSE(b.mask_char_setting());
-  EXPECT_FALSE(b.without_bundled_setting());
+  // What was set is gone: the next build has the defaults (English, "*").
+  const Tarnwhisk again = build_ok(b);
+  EXPECT_EQ(std::uint32_t{again.mask_char()}, std::uint32_t{U'*'});
+  EXPECT_EQ(again.matcher().entries().size(), bundled_for(Language::En).size());
   // Also after a failure.
   b.without_bundled(true).mask_char(U'#');
   ASSERT_FALSE(b.build());
-  EXPECT_FALSE(b.mask_char_setting());
-  EXPECT_FALSE(b.without_bundled_setting());
+  const Tarnwhisk after_failure = build_ok(b);
+  EXPECT_EQ(std::uint32_t{after_failure.mask_char()}, std::uint32_t{U'*'});
+  EXPECT_EQ(after_failure.matcher().entries().size(), bundled_for(Language::En).size());
 }
 
 TEST(Builder, ListOperationsAppend) {

@@ -31,9 +31,6 @@ class Allowlist {
   // the source text that was normalised and scanned. Linear in text and hits.
   std::vector<Match> filter(std::string_view text, std::vector<Match> hits) const;
 
-  // Whether some occurrence of some term in `lowered` (the ASCII-lower-cased source
-  // text) shares a byte with [start, end).
-  bool covers(std::string_view lowered, std::size_t start, std::size_t end) const;
 
   // The stored (lower-cased) terms, in the order given.
   const std::vector<std::string>& terms() const noexcept { return terms_; }

@@ -75,17 +75,11 @@ class TarnwhiskBuilder {
   // configuration: afterwards the builder is back in its default state.
   Result<Tarnwhisk> build();
 
-  // The current settings; std::nullopt means unset.
+  // The lists gathered so far.
   const std::vector<Language>& languages() const noexcept { return languages_; }
   const std::vector<WordEntry>& added_words() const noexcept { return added_words_; }
   const std::vector<std::string>& removed_words() const noexcept { return removed_words_; }
   const std::vector<std::string>& allowlist_terms() const noexcept { return allowlist_terms_; }
-  std::optional<NormalizationLevel> normalization_setting() const noexcept { return normalization_; }
-  std::optional<MatchMode> match_mode_setting() const noexcept { return match_mode_; }
-  std::optional<CensorStyle> censor_style_setting() const noexcept { return censor_style_; }
-  std::optional<char32_t> mask_char_setting() const noexcept { return mask_char_; }
-  std::optional<float> scorer_threshold_setting() const noexcept { return scorer_threshold_; }
-  bool without_bundled_setting() const noexcept { return without_bundled_; }
 
  private:
   std::vector<Language> languages_;

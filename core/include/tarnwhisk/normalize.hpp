@@ -76,7 +76,7 @@ struct NormalizedText {
 class SpanMapper {
  public:
   explicit SpanMapper(const NormalizedText& normalized) noexcept : nt_(&normalized) {}
-  std::pair<std::size_t, std::size_t> map(std::size_t start, std::size_t end);
+  std::pair<std::size_t, std::size_t> map(std::size_t start, std::size_t end) noexcept;
 
  private:
   const NormalizedText* nt_;

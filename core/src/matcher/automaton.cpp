@@ -189,10 +189,9 @@ void Automaton::emit(const std::vector<std::uint32_t>& next, const std::vector<s
 }
 
 std::size_t Automaton::memory_bytes() const noexcept {
+  // The prefilter holds no heap memory.
   return trans_.capacity() * sizeof(std::uint32_t) + trans16_.capacity() * sizeof(std::uint16_t) +
-         sizeof(classes_) +
-         (match_pattern_.capacity() + match_len_.capacity()) * sizeof(std::uint32_t) +
-         prefilter_.memory_bytes();
+         sizeof(classes_) + (match_pattern_.capacity() + match_len_.capacity()) * sizeof(std::uint32_t);
 }
 
 }  // namespace tarnwhisk

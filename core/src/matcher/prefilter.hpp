@@ -46,8 +46,6 @@ class Prefilter {
     return n;
   }
 
-  std::size_t memory_bytes() const noexcept { return 0; }
-
  private:
   // The start bytes; unused slots repeat the first one.
   unsigned char bytes_[3] = {0, 0, 0};

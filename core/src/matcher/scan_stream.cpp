@@ -28,61 +28,6 @@ constexpr std::array<bool, 256> kWordByte = [] {
   return t;
 }();
 
-// Gives the answers of NormalizedText::source_span for spans asked in increasing order
-// of start, walking the text once, and skips runs of ASCII eight bytes at a time: in
-// mostly-ASCII text with a few multi-byte characters, walking from one hit to the next
-// is most of the cost of mapping.
-class AsciiSkippingMapper {
- public:
-  explicit AsciiSkippingMapper(const NormalizedText& normalized) noexcept
-      : text_(normalized.text), offsets_(normalized.offsets) {}
-
-  std::pair<std::size_t, std::size_t> map(std::size_t start, std::size_t end) noexcept {
-    if (text_.empty() || start >= end) return {start, end};
-    if (start < byte_) byte_ = index_ = 0;
-    // Skip the characters that end at or before `start`. An ASCII byte is a character
-    // of its own.
-    for (;;) {
-      if (byte_ + 8 <= start) {
-        std::uint64_t word;
-        std::memcpy(&word, text_.data() + byte_, 8);
-        if ((word & 0x8080808080808080ull) == 0) {
-          byte_ += 8;
-          index_ += 8;
-          continue;
-        }
-      }
-      if (byte_ >= text_.size()) break;
-      const std::size_t len = utf8::char_len(text_, byte_);
-      if (byte_ + len > start) break;
-      byte_ += len;
-      ++index_;
-    }
-    // The characters that lie wholly inside [start, end) give the span; the walk stops
-    // at the first character that reaches `end`.
-    std::size_t lo = std::numeric_limits<std::size_t>::max();
-    std::size_t hi = 0;
-    bool found = false;
-    for (std::size_t byte = byte_, index = index_; byte < text_.size() && index < offsets_.size(); ++index) {
-      const std::size_t char_end = byte + utf8::char_len(text_, byte);
-      if (byte >= start && char_end <= end) {
-        lo = std::min(lo, offsets_[index].start);
-        hi = std::max(hi, offsets_[index].end);
-        found = true;
-      }
-      if (char_end >= end) break;
-      byte = char_end;
-    }
-    return found ? std::pair{lo, hi} : std::pair{start, end};
-  }
-
- private:
-  std::string_view text_;
-  const std::vector<SourceRange>& offsets_;
-  std::size_t byte_ = 0;   // a character boundary at or before every later start
-  std::size_t index_ = 0;  // the index of the character that begins at byte_
-};
-
 }  // namespace
 
 // The window's text with what the whole-word test asks of it: bytes, and the flags of
@@ -336,7 +281,7 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
       for (std::size_t k = s + 1; k < e; ++k) hit.end = std::max(hit.end, offsets[k].end);
     });
   } else {
-    AsciiSkippingMapper mapper(win);
+    SpanMapper mapper(win);
     map_all([&](Match& hit) { std::tie(hit.start, hit.end) = mapper.map(hit.start, hit.end); });
   }
   settle(out);
@@ -483,7 +428,7 @@ void ScanStream::masks(const NormalizedText& win, std::size_t limit, bool final,
     if (out.size() > out_start) released_end_ = std::max(released_end_, out.back().normalized_end);
     return;
   }
-  AsciiSkippingMapper mapper(win);
+  SpanMapper mapper(win);
   for (Match& hit : found) std::tie(hit.start, hit.end) = mapper.map(hit.start, hit.end);
 
   // Everything that may leave now, in order.
