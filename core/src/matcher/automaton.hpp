@@ -93,6 +93,14 @@ class Automaton {
     }
     Lane lanes[kLanes];
     const int used = prefilter_.active() ? 1 : cut(text, chain, n, lanes);
+    if (used == 1 && !prefilter_.active() && n - chain.pos >= kMinGuess) {
+      if (!trans16_.empty()) {
+        guess_lanes(trans16_.data(), text, n, chain, sink);
+      } else {
+        guess_lanes(trans_.data(), text, n, chain, sink);
+      }
+      return;
+    }
     if (used == 1) {
       if (!trans16_.empty()) {
         prefilter_.active() ? run_chain<true>(trans16_.data(), text, n, chain, sink)
@@ -228,9 +236,12 @@ class Automaton {
     std::size_t last_end;
   };
 
-  // The lanes of scan() run side by side to their ends over the table `trans`.
+  // The lanes of scan() run side by side to their ends over the table `trans`. Lanes cut
+  // at bytes that no pattern contains end as the text would there (`guessed` false);
+  // lanes cut anywhere just stop at their ends (`guessed` true).
   template <class Entry, class Sink>
-  void run_lanes(const Entry* const trans, const unsigned char* text, Lane* lanes, Sink& sink) const {
+  void run_lanes(const Entry* const trans, const unsigned char* text, Lane* lanes, Sink& sink,
+                 bool guessed = false) const {
     const std::uint8_t* const cls = classes_.data();
     const std::uint32_t max_match = max_match_;
     // One step of one lane: the row for the byte's class is chosen off the chain, and
@@ -284,8 +295,91 @@ class Automaton {
     }
     // Every lane but the last ends at a byte that no pattern contains; the last goes on
     // in the next piece.
-    for (int k = 0; k + 1 < kLanes; ++k) drain(trans, lanes[k], text, k, sink);
+    for (int k = 0; k + 1 < kLanes; ++k) {
+      if (guessed) {
+        run_to_end(trans, lanes[k], text, k, sink);
+      } else {
+        drain(trans, lanes[k], text, k, sink);
+      }
+    }
     run_to_end(trans, lanes[kLanes - 1], text, kLanes - 1, sink);
+  }
+
+  // A text with no byte that no pattern contains is cut anyway, into equal parts, and
+  // each later lane starts at START: a guess of the state that the search is in there.
+  // The guess is checked: the search that reached the cut and a search started there
+  // again are run side by side until they are in the same state at the same byte; from
+  // there on they report the same, so the guess's occurrences before that point are
+  // replaced by the search's. In prose they agree within a word or two. Where they never
+  // agree, the search goes on through the lane's part and the guess is dropped.
+  static constexpr std::size_t kMinGuess = 2048;
+
+  struct Stepper {
+    std::size_t i;
+    std::uint32_t s, last;
+    std::size_t last_end;
+  };
+
+  template <class Entry, class Report>
+  void step(const Entry* trans, const unsigned char* text, Stepper& t, Report&& report) const {
+    t.s = load(trans + classes_[text[t.i]], t.s);
+    ++t.i;
+    if (t.s <= max_match_) {
+      if (t.s == kDead) {
+        report(occurrence(t.last, t.last_end));
+        t.i = t.last_end;
+        t.s = start_;
+        t.last = kDead;
+      } else {
+        t.last = t.s;
+        t.last_end = t.i;
+      }
+    }
+  }
+
+  template <class Entry, class Sink>
+  void guess_lanes(const Entry* trans, const unsigned char* text, std::size_t n, Chain& chain, Sink& sink) const {
+    const std::size_t from = chain.pos, part = (n - from) / kLanes;
+    std::size_t begin[kLanes + 1];
+    for (int k = 0; k < kLanes; ++k) begin[k] = from + part * static_cast<std::size_t>(k);
+    begin[kLanes] = n;
+    Lane lanes[kLanes];
+    lanes[0] = {from, begin[1], chain.s, chain.last, chain.last_end};
+    for (int k = 1; k < kLanes; ++k) lanes[k] = {begin[k], begin[k + 1], start_, kDead, 0};
+    // The first lane is the search itself; the others' occurrences wait for the check.
+    std::vector<Occurrence> guessed[kLanes];
+    auto collect = [&](const Occurrence& occ, int lane) {
+      if (lane == 0) {
+        sink(occ, 0);
+      } else {
+        guessed[lane].push_back(occ);
+      }
+    };
+    run_lanes(trans, text, lanes, collect, true);
+    Stepper truth{lanes[0].i, lanes[0].s, lanes[0].last, lanes[0].last_end};
+    for (int k = 1; k < kLanes; ++k) {
+      const std::size_t end = begin[k + 1];
+      Stepper guess{begin[k], start_, kDead, 0};
+      std::size_t wrong = 0;  // occurrences the guess reported before it agreed
+      auto agree = [&] {
+        return truth.i == guess.i && truth.s == guess.s && truth.last == guess.last &&
+               (truth.last == kDead || truth.last_end == guess.last_end);
+      };
+      bool agreed = agree();
+      while (!agreed && truth.i < end) {
+        if (guess.i < truth.i && guess.i < end) {
+          step(trans, text, guess, [&](const Occurrence&) { ++wrong; });
+        } else {
+          step(trans, text, truth, [&](const Occurrence& occ) { sink(occ, k); });
+        }
+        agreed = agree();
+      }
+      if (agreed) {
+        for (std::size_t j = wrong; j < guessed[k].size(); ++j) sink(guessed[k][j], k);
+        truth = {lanes[k].i, lanes[k].s, lanes[k].last, lanes[k].last_end};
+      }
+    }
+    chain = {truth.i, truth.s, truth.last, truth.last_end};
   }
 
   // The search loop. State ids are pre-multiplied by the stride, so a step is one load:
