@@ -1,4 +1,4 @@
-// Module initialisation: thin glue that makes the module object and registers the two
+// Module initialisation: thin glue that makes the module object and registers the three
 // classes in it, once per process.
 #include "binding.hpp"
 
@@ -50,6 +50,7 @@ PyObject* init_module() {
     if (!module) return nullptr;
     if (!add_class(module.get(), "Tarnwhisk", filter_type())) return nullptr;
     if (!add_class(module.get(), "Match", match_type())) return nullptr;
+    if (!add_class(module.get(), "ArrowColumn", column_type())) return nullptr;
     return module.release();
   });
 }
