@@ -30,19 +30,29 @@ const char* layout_format(const char* format, StringLayout& layout) {
   return format;
 }
 
-// Releases a schema taken from a producer, on every way out.
+// Gives a producer's struct back. The producer's release may run Python code (a
+// producer written in Python, or one that drops Python objects), so an exception on its
+// way out of our call is kept aside meanwhile, and one raised inside is reported as
+// unraisable.
+template <class T>
+void release(T& p) noexcept {
+  if (!p.release) return;
+  PyObject *type, *value, *traceback;
+  PyErr_Fetch(&type, &value, &traceback);
+  p.release(&p);
+  if (PyErr_Occurred()) PyErr_WriteUnraisable(nullptr);
+  PyErr_Restore(type, value, traceback);
+}
+
+// Releases a schema or stream taken from a producer, on every way out.
 struct OwnedSchema {
   ArrowSchema schema{};
-  ~OwnedSchema() {
-    if (schema.release) schema.release(&schema);
-  }
+  ~OwnedSchema() { release(schema); }
 };
 
 struct OwnedStream {
   ArrowArrayStream stream{};
-  ~OwnedStream() {
-    if (stream.release) stream.release(&stream);
-  }
+  ~OwnedStream() { release(stream); }
 };
 
 // Moves the struct out of a capsule of the PyCapsule interface: the capsule's copy is
@@ -132,16 +142,14 @@ const ArrowArray& ArrowStrings::adopt(ArrowArray array) {
   try {
     arrays_.push_back(array);
   } catch (...) {
-    array.release(&array);
+    release(array);
     throw;
   }
   return arrays_.back();
 }
 
 ArrowStrings::~ArrowStrings() {
-  for (ArrowArray& a : arrays_) {
-    if (a.release) a.release(&a);
-  }
+  for (ArrowArray& a : arrays_) release(a);
 }
 
 namespace {
