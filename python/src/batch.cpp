@@ -21,6 +21,12 @@ namespace tarnwhisk::py {
 
 namespace {
 
+// Reading a batch and making its Python results run with the lock held; signal handlers
+// get their turn every this many texts (asking costs next to nothing when no signal came).
+constexpr std::size_t kSignalStride = 1024;
+
+bool signals_checked(std::size_t i) { return i % kSignalStride != 0 || PyErr_CheckSignals() == 0; }
+
 // `workers`: 1 when not given, N >= 1, or -1 for every core of the affinity mask.
 bool parse_workers(PyObject* obj, std::size_t& out) {
   if (!obj) {
@@ -81,6 +87,7 @@ bool read_sequence(PyObject* texts, Input& in) {
   };
   std::vector<Encoded> encoded;
   for (Py_ssize_t i = 0; i < n; ++i) {
+    if (!signals_checked(static_cast<std::size_t>(i))) return false;
     PyObject* item = PyTuple_GetItem(in.items.get(), i);
     if (!is_str(item)) {
       raise_cannot_convert(item, "PyString");
@@ -123,7 +130,9 @@ bool read_input(PyObject* texts, Input& in) {
 // chunks meanwhile. False, with the handler's exception set, when one raised.
 bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task) {
   if (workers <= 1 && in.bytes() <= kUnlockAbove) return run_chunks(bounds, 1, Poll(), task);
-  Unlocked unlocked;
+  const int main_thread = on_main_thread();
+  if (main_thread < 0) return false;
+  Unlocked unlocked(main_thread != 0);
   return run_chunks(bounds, workers, unlocked.poll(), task);
 }
 
@@ -168,6 +177,7 @@ PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
   Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
   for (std::size_t i = 0; i < n; ++i) {
+    if (!signals_checked(i)) return nullptr;
     PyObject* item;
     if (in.is_null(i)) {
       item = Py_None;
@@ -261,7 +271,7 @@ PyObject* censored_list(const Input& in, const std::vector<std::uint8_t>& change
   Ref list(PyList_New(static_cast<Py_ssize_t>(in.texts.size())));
   if (!list) return nullptr;
   for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
-    bool ok = true;
+    bool ok = signals_checked(c * kSignalStride);
     for_each_result(in, changed, chunks[c], bounds[c], bounds[c + 1], [&](std::size_t i, std::string_view text) {
       if (!ok) return;
       PyObject* item;

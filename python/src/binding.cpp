@@ -6,6 +6,8 @@
 #include <exception>
 #include <stdexcept>
 
+#include <unistd.h>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -469,29 +471,28 @@ bool to_string_list(PyObject* obj, std::vector<std::string>& out) {
       &out);
 }
 
-namespace {
-
-// Whether the calling thread is the interpreter's main thread, the only one that runs
-// signal handlers. Asked of the threading module each time: after a fork the thread that
-// forked is the child's main thread.
-bool on_main_thread() {
-  Ref threading(PyImport_ImportModule("threading"));
-  Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
-  Ref ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
-  const unsigned long value = ident ? PyLong_AsUnsignedLong(ident.get()) : 0;
-  if (PyErr_Occurred()) {
-    // Without an answer, no signal checks: the call still runs to its end.
-    PyErr_Clear();
-    return false;
+int on_main_thread() {
+  // The main thread's identity, asked of the threading module once per process (a fork
+  // from another thread makes that thread the child's main thread). Asking runs Python
+  // code, where a signal handler may raise: that exception is the call's.
+  static unsigned long main_ident = 0;
+  static pid_t asked_in = 0;
+  if (asked_in != getpid()) {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
+    if (!ident) return -1;
+    const unsigned long value = PyLong_AsUnsignedLong(ident.get());
+    if (PyErr_Occurred()) return -1;
+    main_ident = value;
+    asked_in = getpid();
   }
-  return value == PyThread_get_thread_ident();
+  return PyThread_get_thread_ident() == main_ident;
 }
 
-}  // namespace
-
-Unlocked::Unlocked()
+Unlocked::Unlocked(bool main_thread)
     : state_(nullptr),
-      main_thread_(on_main_thread()),
+      main_thread_(main_thread),
       last_check_(std::chrono::steady_clock::now()),
       poll_([this](std::size_t) { return check_signals(); }) {
   state_ = PyEval_SaveThread();

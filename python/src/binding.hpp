@@ -193,11 +193,17 @@ bool read_options(PyObject* options, TarnwhiskBuilder& builder);
 // another thread's turn, which a short call should not pay.
 inline constexpr std::size_t kUnlockAbove = 16 * 1024;
 
+// Whether the calling thread is the interpreter's main thread, the one that runs signal
+// handlers: 1 or 0, or -1 with an exception set (finding out may run Python code, where
+// a handler may raise).
+int on_main_thread();
+
 // Releases the interpreter lock for its lifetime (made and destroyed with it held). No
 // Python object may be touched meanwhile, except through check_signals().
 class Unlocked {
  public:
-  Unlocked();
+  // `main_thread`: what on_main_thread() answered.
+  explicit Unlocked(bool main_thread);
   ~Unlocked();
   Unlocked(const Unlocked&) = delete;
   Unlocked& operator=(const Unlocked&) = delete;

@@ -90,14 +90,16 @@ const Signature kCensorSignature = {"Tarnwhisk", "censor", kTextNames, 1, 1};
 const Signature kContainsSignature = {"Tarnwhisk", "contains_profanity", kTextNames, 1, 1};
 
 // The core's answer for `text`: with the lock held for a short text; for a long one with
-// the lock released and signal handlers run between pieces (std::nullopt, the handler's
+// the lock released and signal handlers run between pieces (std::nullopt, with the
 // exception set, when one raised). The str's UTF-8 stays valid meanwhile: str is
 // immutable, and the caller holds it.
 template <class Short, class Long>
 auto answer(std::string_view text, Short&& short_call, Long&& long_call)
     -> decltype(long_call(std::declval<const Poll&>())) {
   if (text.size() <= kUnlockAbove) return short_call();
-  Unlocked unlocked;
+  const int main_thread = on_main_thread();
+  if (main_thread < 0) return std::nullopt;
+  Unlocked unlocked(main_thread != 0);
   return long_call(unlocked.poll());
 }
 
