@@ -184,3 +184,30 @@ def test_no_utf8_copy_left_in_the_texts():
     t = texts[0]
     t.encode()  # the interpreter's own encoder keeps nothing either; only its C API caches
     assert sys.getsizeof(t) == sizes[0]
+
+
+TYPED_BATCHES = """
+from typing import List, Optional
+import tarnwhisk
+f = tarnwhisk.Tarnwhisk()
+found: List[List[tarnwhisk.Match]] = f.find_batch(["x"], workers=-1)
+censored: List[str] = f.censor_batch(("x",))
+flags: List[bool] = f.contains_profanity_batch(["x"], workers=2)
+"""
+
+
+@pytest.mark.parametrize("source, expected", [
+    (TYPED_BATCHES, None),
+    ("import tarnwhisk\nx: list[str] = tarnwhisk.Tarnwhisk().contains_profanity_batch(['x'])\n", "assignment"),
+    ("import tarnwhisk\ntarnwhisk.Tarnwhisk().censor_batch(['x'], 2)\n", "call-overload"),
+    ("import tarnwhisk\ntarnwhisk.Tarnwhisk().find_batch([b'x'])\n", "list-item"),
+])
+def test_stubs_type_the_batch_methods(tmp_path, source, expected):
+    pytest.importorskip("mypy")
+    from test_typing import mypy
+
+    result = mypy(tmp_path, source)
+    if expected is None:
+        assert result.returncode == 0, result.stdout + result.stderr
+    else:
+        assert result.returncode == 1 and f"[{expected}]" in result.stdout, result.stdout + result.stderr
