@@ -93,19 +93,11 @@ bool read_sequence(PyObject* texts, Input& in) {
       raise_cannot_convert(item, "PyString");
       return prefix_type_error("argument 'texts': element " + std::to_string(i) + ": ");
     }
-    const int ascii = is_ascii(item);
+    const int ascii = ascii_view(item, in.texts[static_cast<std::size_t>(i)]);
     if (ascii < 0) return false;
-    if (ascii) {
-      Py_ssize_t size = 0;
-      const char* data = PyUnicode_AsUTF8AndSize(item, &size);
-      if (!data) return false;
-      in.texts[static_cast<std::size_t>(i)] = std::string_view(data, static_cast<std::size_t>(size));
-      continue;
-    }
-    const Py_ssize_t length = PyUnicode_GetLength(item);
-    if (length < 0) return false;
+    if (ascii) continue;
     const std::size_t offset = in.encoded.size();
-    if (!encode_utf8(item, length, in.encoded)) return false;
+    if (!encode_utf8(item, in.encoded)) return false;
     encoded.push_back({static_cast<std::size_t>(i), offset, in.encoded.size() - offset});
   }
   // The buffer has stopped moving: point the views into it.

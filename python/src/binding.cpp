@@ -292,8 +292,7 @@ bool raise_surrogate_error(PyObject* obj) {
   return false;
 }
 
-}  // namespace
-
+// Whether the str `obj` holds only ASCII. -1 on error.
 int is_ascii(PyObject* obj) {
   if (PyCFunction function = isascii_function()) {
     PyObject* answer = function(obj, nullptr);  // a bool singleton, never an error
@@ -312,6 +311,8 @@ int is_ascii(PyObject* obj) {
   return PyObject_IsTrue(answer.get());
 }
 
+}  // namespace
+
 bool ByteBuffer::reserve_more(std::size_t extra) {
   if (size_ + extra <= capacity_) return true;
   // Grows by half at least, so that appending many texts costs amortised constant time.
@@ -327,7 +328,19 @@ bool ByteBuffer::reserve_more(std::size_t extra) {
   return true;
 }
 
-bool encode_utf8(PyObject* obj, Py_ssize_t length, ByteBuffer& out) {
+int ascii_view(PyObject* obj, std::string_view& out) {
+  const int ascii = is_ascii(obj);
+  if (ascii <= 0) return ascii;
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (!data) return -1;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return 1;
+}
+
+bool encode_utf8(PyObject* obj, ByteBuffer& out) {
+  const Py_ssize_t length = PyUnicode_GetLength(obj);
+  if (length < 0) return false;
   if (length <= kStackPiece) {
     // A chat-sized text: its code points on the stack, its UTF-8 straight into `out`.
     Py_UCS4 points[kStackPiece];
@@ -365,19 +378,10 @@ bool to_utf8(PyObject* obj, Utf8& out) {
   // An ASCII str's storage is its UTF-8 form: borrowed, no copy and nothing cached.
   // Any other str is encoded into a buffer of the call's own: asking the interpreter
   // for its UTF-8 form would leave a copy cached in the caller's str for its lifetime.
-  const int ascii = is_ascii(obj);
-  if (ascii < 0) return false;
-  if (ascii) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (!data) return false;
-    out.view_ = std::string_view(data, static_cast<std::size_t>(size));
-    return true;
-  }
-  const Py_ssize_t length = PyUnicode_GetLength(obj);
-  if (length < 0) return false;
+  const int ascii = ascii_view(obj, out.view_);
+  if (ascii != 0) return ascii > 0;
   ByteBuffer buffer;
-  if (!encode_utf8(obj, length, buffer)) return false;
+  if (!encode_utf8(obj, buffer)) return false;
   const std::size_t used = buffer.size();
   out.owned_ = buffer.release();
   out.view_ = std::string_view(out.owned_.get(), used);

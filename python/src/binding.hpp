@@ -117,9 +117,11 @@ inline bool is_dict(PyObject* obj) noexcept {
   return (PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_DICT_SUBCLASS) != 0;
 }
 
-// Whether the str `obj` holds only ASCII (asked of str itself: a subclass's override
-// could only make the answer cost memory, never change a result). -1 on error.
-int is_ascii(PyObject* obj);
+// The UTF-8 form of a str that holds only ASCII, which is the str's own storage (nothing
+// copied, nothing cached in the str): 1 with `out` set, 0 when the str holds other
+// characters, -1 on error. (ASCII is asked of str itself: a subclass's isascii override
+// could only make the answer cost memory, never change a result.)
+int ascii_view(PyObject* obj, std::string_view& out);
 
 // A growable byte buffer that the batch methods encode many texts into, one after the
 // other (malloc'd, so that it can grow in place).
@@ -146,9 +148,9 @@ class ByteBuffer {
   std::size_t capacity_ = 0;
 };
 
-// Appends the UTF-8 form of the str `obj` (of `length` code points, not all ASCII) to
-// `out`. A lone surrogate raises the interpreter's UnicodeEncodeError.
-bool encode_utf8(PyObject* obj, Py_ssize_t length, ByteBuffer& out);
+// Appends the UTF-8 form of the str `obj` to `out`, leaving nothing cached in `obj`. A
+// lone surrogate raises the interpreter's UnicodeEncodeError.
+bool encode_utf8(PyObject* obj, ByteBuffer& out);
 
 // The UTF-8 form of a str: borrowed from the str itself when it is ASCII (its storage
 // is its UTF-8; the caller keeps it alive), otherwise encoded into a buffer of its own,
