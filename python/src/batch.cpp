@@ -307,7 +307,7 @@ std::shared_ptr<ColumnData> offsets_column(const Input& in, const std::vector<st
     std::size_t at = starts[c];
     for_each_result(in, changed, chunks[c], begin, end, [&](std::size_t i, std::string_view text) {
       offsets[i] = static_cast<Offset>(at);
-      std::memcpy(data + at, text.data(), text.size());
+      if (!text.empty()) std::memcpy(data + at, text.data(), text.size());  // a null row's is no pointer
       at += text.size();
     });
     return true;
@@ -338,7 +338,7 @@ std::shared_ptr<ColumnData> views_column(const Input& in, const std::vector<std:
       const auto length = static_cast<std::int32_t>(text.size());
       std::memcpy(view, &length, 4);
       if (text.size() <= kInlineView) {
-        std::memcpy(view + 4, text.data(), text.size());
+        if (!text.empty()) std::memcpy(view + 4, text.data(), text.size());
         return;
       }
       std::memcpy(view + 4, text.data(), 4);
