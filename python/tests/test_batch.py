@@ -196,18 +196,24 @@ flags: List[bool] = f.contains_profanity_batch(["x"], workers=2)
 """
 
 
-@pytest.mark.parametrize("source, expected", [
-    (TYPED_BATCHES, None),
-    ("import tarnwhisk\nx: list[str] = tarnwhisk.Tarnwhisk().contains_profanity_batch(['x'])\n", "assignment"),
-    ("import tarnwhisk\ntarnwhisk.Tarnwhisk().censor_batch(['x'], 2)\n", "call-overload"),
-    ("import tarnwhisk\ntarnwhisk.Tarnwhisk().find_batch([b'x'])\n", "list-item"),
-])
-def test_stubs_type_the_batch_methods(tmp_path, source, expected):
+MISTYPED_BATCHES = """
+import tarnwhisk
+f = tarnwhisk.Tarnwhisk()
+x: list[str] = f.contains_profanity_batch(['x'])
+f.censor_batch(['x'], 2)
+f.find_batch([b'x'])
+"""
+
+
+def test_stubs_type_the_batch_methods(tmp_path):
     pytest.importorskip("mypy")
     from test_typing import mypy
 
-    result = mypy(tmp_path, source)
-    if expected is None:
-        assert result.returncode == 0, result.stdout + result.stderr
-    else:
-        assert result.returncode == 1 and f"[{expected}]" in result.stdout, result.stdout + result.stderr
+    (tmp_path / "good").mkdir()
+    (tmp_path / "bad").mkdir()
+    result = mypy(tmp_path / "good", TYPED_BATCHES)
+    assert result.returncode == 0, result.stdout + result.stderr
+    result = mypy(tmp_path / "bad", MISTYPED_BATCHES)
+    errors = {(ln.split(":")[1], ln.rsplit("[", 1)[-1].rstrip("]")) for ln in result.stdout.splitlines()
+              if ": error:" in ln}
+    assert errors == {("4", "assignment"), ("5", "call-overload"), ("6", "list-item")}, result.stdout
