@@ -260,25 +260,17 @@ void for_each_result(const Input& in, const std::vector<std::uint8_t>& changed, 
 
 PyObject* censored_list(const Input& in, const std::vector<std::uint8_t>& changed,
                         const std::vector<CensoredChunk>& chunks, const std::vector<std::size_t>& bounds) {
-  Ref list(PyList_New(static_cast<Py_ssize_t>(in.texts.size())));
+  // Every text as it came (an unchanged text comes back as the very str it came as),
+  // then the changed ones replaced.
+  Ref list(PySequence_List(in.items.get()));
   if (!list) return nullptr;
   for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
+    if (chunks[c].ends.empty()) continue;
     bool ok = signals_checked(c * kSignalStride);
     for_each_result(in, changed, chunks[c], bounds[c], bounds[c + 1], [&](std::size_t i, std::string_view text) {
-      if (!ok) return;
-      PyObject* item;
-      if (changed[i]) {
-        item = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
-        if (!item) {
-          ok = false;
-          return;
-        }
-      } else {
-        // An unchanged text comes back as the very str it came as.
-        item = PyTuple_GetItem(in.items.get(), static_cast<Py_ssize_t>(i));
-        Py_IncRef(item);
-      }
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+      if (!ok || !changed[i]) return;
+      PyObject* item = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+      ok = item && PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item) == 0;
     });
     if (!ok) return nullptr;
   }
