@@ -18,6 +18,7 @@ Targets on 2 cores: one worker >= 1.15 x the loop on a list and >= 1.3 x through
 all cores >= 1.7 x one worker through Arrow and >= 1.4 x on a list. Two threads calling
 find on long texts >= 1.7 x one thread.
 
+    pip install -r bench/requirements-batch.txt
     python3 bench/batch_bench.py [--messages 1000000] [--distinct 200000] [--repeat 5]
                                  [--methods censor,contains_profanity,find] [--long-mb 32]
 """
