@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "arrow.hpp"
 #include "binding.hpp"
@@ -26,6 +27,21 @@ namespace {
 constexpr std::size_t kSignalStride = 1024;
 
 bool signals_checked(std::size_t i) { return i % kSignalStride != 0 || PyErr_CheckSignals() == 0; }
+
+// Texts are read one after the other from memory that is mostly not in cache (str objects
+// all over the heap): asking for the next ones early lets their loads overlap.
+constexpr std::size_t kPrefetchAhead = 8;
+
+inline void prefetch(const void* p) { __builtin_prefetch(p); }
+
+// The start of text i + kPrefetchAhead, if there is one (its first two cache lines).
+inline void prefetch_text(const std::vector<std::string_view>& texts, std::size_t i, std::size_t end) {
+  if (i + kPrefetchAhead < end) {
+    const char* p = texts[i + kPrefetchAhead].data();
+    prefetch(p);
+    prefetch(p + 64);
+  }
+}
 
 // `workers`: 1 when not given, N >= 1, or -1 for every core of the affinity mask.
 bool parse_workers(PyObject* obj, std::size_t& out) {
@@ -49,11 +65,36 @@ bool parse_workers(PyObject* obj, std::size_t& out) {
   return true;
 }
 
+// Strong references to the str objects of a batch, so that their storage stays while
+// the lock is released (another thread may change the list meanwhile).
+class HeldItems {
+ public:
+  HeldItems() = default;
+  HeldItems(const HeldItems&) = delete;
+  HeldItems& operator=(const HeldItems&) = delete;
+  ~HeldItems() {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (i + kPrefetchAhead < items_.size()) prefetch(items_[i + kPrefetchAhead]);
+      Py_DecRef(items_[i]);
+    }
+  }
+  void reserve(std::size_t n) { items_.reserve(n); }
+  void hold(PyObject* borrowed) {
+    items_.push_back(borrowed);
+    Py_IncRef(borrowed);
+  }
+  // Hands the reference to item i over to the caller.
+  PyObject* take(std::size_t i) noexcept { return std::exchange(items_[i], nullptr); }
+
+ private:
+  std::vector<PyObject*> items_;
+};
+
 // The texts of a batch, whichever way they came, as the core reads them.
 struct Input {
   std::vector<std::string_view> texts;
-  // From a sequence: the str objects, held (and so their storage) for the whole call.
-  Ref items;
+  // From a sequence: the str objects.
+  HeldItems items;
   // Non-ASCII str objects' UTF-8, one after the other.
   ByteBuffer encoded;
   // From an Arrow column: its rows and nulls.
@@ -76,23 +117,45 @@ bool read_sequence(PyObject* texts, Input& in) {
     raise_cannot_convert(texts, "Sequence");
     return argument_error("texts");
   }
-  // Our own tuple: another thread may change a list while the lock is released.
-  in.items.reset(PySequence_Tuple(texts));
-  if (!in.items) return false;
-  const Py_ssize_t n = PyTuple_Size(in.items.get());
+  // A list or tuple is read in place, any other sequence through a tuple of its items.
+  // One pass takes each str's reference and its UTF-8 (one visit to each object, and
+  // the next ones asked for early: they lie all over the heap).
+  const bool list = PyList_CheckExact(texts);
+  Ref tuple;
+  PyObject* seq = texts;
+  if (!list && !PyTuple_CheckExact(texts)) {
+    tuple.reset(PySequence_Tuple(texts));
+    if (!tuple) return false;
+    seq = tuple.get();
+  }
+  auto item_at = [&](Py_ssize_t i) { return list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
+  const Py_ssize_t n = list ? PyList_Size(seq) : PyTuple_Size(seq);
   if (n < 0) return false;
   in.texts.resize(static_cast<std::size_t>(n));
+  in.items.reserve(static_cast<std::size_t>(n));
   struct Encoded {
     std::size_t row, offset, size;
   };
   std::vector<Encoded> encoded;
+  const auto ahead = static_cast<Py_ssize_t>(kPrefetchAhead);
   for (Py_ssize_t i = 0; i < n; ++i) {
+    // A signal handler (or a finaliser run by an allocation) may shrink the list: then
+    // item_at raises IndexError.
     if (!signals_checked(static_cast<std::size_t>(i))) return false;
-    PyObject* item = PyTuple_GetItem(in.items.get(), i);
+    PyObject* item = item_at(i);
+    if (!item) return false;
+    if (i + ahead < n) {
+      if (PyObject* next = item_at(i + ahead)) {
+        prefetch(next);
+      } else {
+        PyErr_Clear();
+      }
+    }
     if (!is_str(item)) {
       raise_cannot_convert(item, "PyString");
       return prefix_type_error("argument 'texts': element " + std::to_string(i) + ": ");
     }
+    in.items.hold(item);
     const int ascii = ascii_view(item, in.texts[static_cast<std::size_t>(i)]);
     if (ascii < 0) return false;
     if (ascii) continue;
@@ -158,6 +221,7 @@ PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
   const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
   const bool done = run(in, bounds, workers, [&](std::size_t, std::size_t begin, std::size_t end, const Poll& poll) {
     for (std::size_t i = begin; i < end; ++i) {
+      prefetch_text(in.texts, i, end);
       if (in.is_null(i)) continue;
       std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
       if (!found) return false;
@@ -200,6 +264,7 @@ PyObject* contains_profanity_batch(const Tarnwhisk& filter, Input& in, std::size
   const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
   const bool done = run(in, bounds, workers, [&](std::size_t, std::size_t begin, std::size_t end, const Poll& poll) {
     for (std::size_t i = begin; i < end; ++i) {
+      prefetch_text(in.texts, i, end);
       if (in.is_null(i)) continue;
       const std::optional<bool> any = filter.contains_profanity(in.texts[i], poll);
       if (!any) return false;
@@ -258,18 +323,18 @@ void for_each_result(const Input& in, const std::vector<std::uint8_t>& changed, 
   }
 }
 
-PyObject* censored_list(const Input& in, const std::vector<std::uint8_t>& changed,
+PyObject* censored_list(Input& in, const std::vector<std::uint8_t>& changed,
                         const std::vector<CensoredChunk>& chunks, const std::vector<std::size_t>& bounds) {
-  // Every text as it came (an unchanged text comes back as the very str it came as),
-  // then the changed ones replaced.
-  Ref list(PySequence_List(in.items.get()));
+  Ref list(PyList_New(static_cast<Py_ssize_t>(in.texts.size())));
   if (!list) return nullptr;
   for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
-    if (chunks[c].ends.empty()) continue;
     bool ok = signals_checked(c * kSignalStride);
     for_each_result(in, changed, chunks[c], bounds[c], bounds[c + 1], [&](std::size_t i, std::string_view text) {
-      if (!ok || !changed[i]) return;
-      PyObject* item = PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()));
+      if (!ok) return;
+      // An unchanged text comes back as the very str it came as: our reference to it
+      // goes into the list.
+      PyObject* item = changed[i] ? PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))
+                                  : in.items.take(i);
       ok = item && PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item) == 0;
     });
     if (!ok) return nullptr;
@@ -362,6 +427,7 @@ PyObject* censor_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) 
   const bool done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
     CensoredChunk& chunk = chunks[c];
     for (std::size_t i = begin; i < end; ++i) {
+      prefetch_text(in.texts, i, end);
       if (in.is_null(i)) continue;
       const std::string_view text = in.texts[i];
       std::optional<std::vector<Match>> hits = filter.find(text, poll);
