@@ -248,10 +248,11 @@ void ColumnBuffer::Free::operator()(std::byte* p) const noexcept {
   ::operator delete(p, std::align_val_t{kAlignment});
 }
 
-ColumnBuffer::ColumnBuffer(std::size_t bytes) {
+ColumnBuffer::ColumnBuffer(std::size_t bytes, Fill fill) {
   const std::size_t rounded = (std::max<std::size_t>(bytes, 1) + kAlignment - 1) / kAlignment * kAlignment;
   data_.reset(static_cast<std::byte*>(::operator new(rounded, std::align_val_t{kAlignment})));
-  std::memset(data_.get(), 0, rounded);
+  const std::size_t from = fill == Fill::Zero ? 0 : bytes;
+  std::memset(data_.get() + from, 0, rounded - from);
   size_ = bytes;
 }
 

@@ -106,9 +106,12 @@ int import_arrow(PyObject* obj, ArrowStrings& out);
 class ColumnBuffer {
  public:
   ColumnBuffer() = default;
-  // Zero-filled, `bytes` rounded up to the alignment (and at least one unit, so that
-  // the pointer is never null).
-  explicit ColumnBuffer(std::size_t bytes);
+  // Room for `bytes`, rounded up to the alignment (and at least one unit, so that the
+  // pointer is never null). Zero-filled, or with `Fill::None` only the padding after
+  // `bytes` is (for buffers that the caller writes whole: a large one is then first
+  // touched by the threads that fill it).
+  enum class Fill { Zero, None };
+  explicit ColumnBuffer(std::size_t bytes, Fill fill = Fill::Zero);
   std::byte* data() const noexcept { return data_.get(); }
   std::size_t size() const noexcept { return size_; }
 

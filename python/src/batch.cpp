@@ -353,8 +353,8 @@ std::shared_ptr<ColumnData> offsets_column(const Input& in, const std::vector<st
   column->format = sizeof(Offset) == 4 ? "u" : "U";
   column->length = static_cast<std::int64_t>(n);
   add_validity(in, *column);
-  column->owned.emplace_back((n + 1) * sizeof(Offset));
-  column->owned.emplace_back(total);
+  column->owned.emplace_back((n + 1) * sizeof(Offset), ColumnBuffer::Fill::None);
+  column->owned.emplace_back(total, ColumnBuffer::Fill::None);
   auto* offsets = reinterpret_cast<Offset*>(column->owned[column->owned.size() - 2].data());
   char* data = reinterpret_cast<char*>(column->owned.back().data());
   std::vector<std::size_t> starts(chunks.size());
@@ -383,15 +383,16 @@ std::shared_ptr<ColumnData> views_column(const Input& in, const std::vector<std:
   column->format = "vu";
   column->length = static_cast<std::int64_t>(n);
   add_validity(in, *column);
-  column->owned.emplace_back(16 * n);
+  column->owned.emplace_back(16 * n, ColumnBuffer::Fill::None);
   auto* views = reinterpret_cast<std::uint8_t*>(column->owned.back().data());
   std::vector<ColumnBuffer> data(chunks.size());
   done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll&) {
-    data[c] = ColumnBuffer(chunks[c].view_bytes);
+    data[c] = ColumnBuffer(chunks[c].view_bytes, ColumnBuffer::Fill::None);
     char* out = reinterpret_cast<char*>(data[c].data());
     std::int32_t at = 0;
     for_each_result(in, changed, chunks[c], begin, end, [&](std::size_t i, std::string_view text) {
       std::uint8_t* view = views + 16 * i;
+      std::memset(view, 0, 16);  // an inline text's unused bytes are zero
       const auto length = static_cast<std::int32_t>(text.size());
       std::memcpy(view, &length, 4);
       if (text.size() <= kInlineView) {
