@@ -30,16 +30,17 @@ bool signals_checked(std::size_t i) { return i % kSignalStride != 0 || PyErr_Che
 
 // Texts are read one after the other from memory that is mostly not in cache (str objects
 // all over the heap): asking for the next ones early lets their loads overlap.
-constexpr std::size_t kPrefetchAhead = 8;
+constexpr std::size_t kPrefetchAhead = 16;
 
 inline void prefetch(const void* p) { __builtin_prefetch(p); }
 
-// The start of text i + kPrefetchAhead, if there is one (its first two cache lines).
+// Text i + kPrefetchAhead, if there is one (up to its first four cache lines).
 inline void prefetch_text(const std::vector<std::string_view>& texts, std::size_t i, std::size_t end) {
   if (i + kPrefetchAhead < end) {
-    const char* p = texts[i + kPrefetchAhead].data();
-    prefetch(p);
-    prefetch(p + 64);
+    const std::string_view t = texts[i + kPrefetchAhead];
+    const char* p = t.data();
+    const std::size_t lines = std::min<std::size_t>((t.size() + 63) / 64, 4);
+    for (std::size_t k = 0; k < lines; ++k) prefetch(p + 64 * k);
   }
 }
 
