@@ -14,6 +14,10 @@
 
 #include "tarnwhisk/batch.hpp"
 
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
 namespace tarnwhisk {
 namespace {
 
@@ -93,6 +97,24 @@ TEST(Batch, ResolveWorkers) {
   EXPECT_GE(available_cores(), 1u);
   for (long long bad : {0LL, -2LL, -100LL}) EXPECT_THROW(resolve_workers(bad), std::invalid_argument) << bad;
 }
+
+#if defined(__linux__)
+TEST(Batch, AllCoresMeansTheAffinityMask) {
+  // What the process may run on, not what the machine has: pinned to one core, -1 is 1.
+  cpu_set_t saved;
+  ASSERT_EQ(sched_getaffinity(0, sizeof(saved), &saved), 0);
+  EXPECT_EQ(available_cores(), static_cast<std::size_t>(CPU_COUNT(&saved)));
+  int first = 0;
+  while (!CPU_ISSET(first, &saved)) ++first;
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof(one), &one), 0);
+  const std::size_t pinned = resolve_workers(kAllCores);
+  ASSERT_EQ(sched_setaffinity(0, sizeof(saved), &saved), 0);
+  EXPECT_EQ(pinned, 1u);
+}
+#endif
 
 TEST(PlanChunks, CoversTheBatchInOrderWithLongTextsAlone) {
   struct Case {

@@ -8,7 +8,7 @@
 // until they are turned into Python objects or the result column, and for censor_batch
 // the censored texts only of the texts that changed.
 #include <algorithm>
-#include <climits>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
