@@ -119,7 +119,10 @@ def test_second_initialisation_raises_import_error():
     lambda: tarnwhisk.Tarnwhisk.__new__(tarnwhisk.Match),
     lambda: __import__("copy").copy(custom("darn")),
     lambda: __import__("copy").copy(custom("darn").find("darn")[0]),
-], ids=["object-new-filter", "object-new-match", "new-wrong-type", "copy-filter", "copy-match"])
+    lambda: object.__new__(tarnwhisk.ArrowColumn),
+    lambda: tarnwhisk.Tarnwhisk.__new__(tarnwhisk.ArrowColumn),
+], ids=["object-new-filter", "object-new-match", "new-wrong-type", "copy-filter", "copy-match",
+        "object-new-column", "new-wrong-type-column"])
 def test_no_uninitialised_or_copied_instances(make):
     # An instance made around the constructor would hold no filter or fields to release.
     with pytest.raises(TypeError):
