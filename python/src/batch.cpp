@@ -102,10 +102,14 @@ struct Input {
   std::optional<ArrowStrings> arrow;
 
   bool is_null(std::size_t i) const noexcept { return arrow && arrow->is_null(i); }
-  std::size_t bytes() const noexcept {
+  // Whether the texts come to more than `bytes` in all (counted no further than that).
+  bool more_than(std::size_t bytes) const noexcept {
     std::size_t total = 0;
-    for (std::string_view t : texts) total += t.size();
-    return total;
+    for (std::string_view t : texts) {
+      total += t.size();
+      if (total > bytes) return true;
+    }
+    return false;
   }
 };
 
@@ -185,7 +189,7 @@ bool read_input(PyObject* texts, Input& in) {
 // than one worker, or more than a short text's bytes) and signal handlers run between
 // chunks meanwhile. False, with the handler's exception set, when one raised.
 bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task) {
-  if (workers <= 1 && in.bytes() <= kUnlockAbove) return run_chunks(bounds, 1, Poll(), task);
+  if (workers <= 1 && !in.more_than(kUnlockAbove)) return run_chunks(bounds, 1, Poll(), task);
   const int main_thread = on_main_thread();
   if (main_thread < 0) return false;
   Unlocked unlocked(main_thread != 0);
