@@ -4,9 +4,9 @@
 //
 // Memory: an ASCII str is read where it lies and an Arrow column in its own buffers; a
 // str with other characters is encoded into one buffer for the whole batch (its UTF-8
-// size). Beside that a batch holds 16 bytes a text for its view, the core's results
-// until they are turned into Python objects or the result column, and for censor_batch
-// the censored texts only of the texts that changed.
+// size). Beside that a batch holds 16 bytes a text for its view (and 8 for its str
+// object), the core's results until they are turned into Python objects or the result
+// column, and for censor_batch the censored texts only of the texts that changed.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
