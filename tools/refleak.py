@@ -1,8 +1,10 @@
 """Reference and memory leak check of the tarnwhisk module.
 
 Every entry point (constructor with each option, every error path of the options, the
-three methods with good and bad arguments, every Match getter and repr, the Match
-constructor) runs N times (default 100,000) after a warm-up; the constructions of the
+three methods with good and bad arguments, the three batch methods on lists and on Arrow
+columns when pyarrow is installed, with good and bad arguments and workers, every Match
+getter and repr, the Match and ArrowColumn constructors, ArrowColumn's exports) runs N
+times (default 100,000) after a warm-up; the constructions of the
 default filter, which cost milliseconds each, run N / 20 times. A leaked reference shows
 in three ways, all checked per entry point:
 
@@ -133,11 +135,66 @@ def entry_points(f, small, hits):
             ("None", (None,), {}),
         ]:
             points.append((f"{meth}({label}) error", lambda c=call, a=args, k=kwargs: swallow(c, *a, **k)))
+    points += batch_entry_points(f)
     for k, options in enumerate(BAD_OPTIONS):
         points.append((f"Tarnwhisk(bad options #{k}: {options!r:.40}) error",
                        lambda o=options: swallow(tarnwhisk.Tarnwhisk, o)))
     for options in DEFAULT_BUILDS:
         points.append((f"Tarnwhisk({options!r}) default build", lambda o=options: tarnwhisk.Tarnwhisk(o), 20))
+    return points
+
+
+BATCH = [TEXT, "clean", "", "caf\u00e9 d4rn", "x" * 40]
+LONG = TEXT * 1000  # past the size above which a call releases the lock
+
+
+def arrow_inputs():
+    """Arrow columns of every layout, when pyarrow is there to make them."""
+    try:
+        import pyarrow as pa
+    except ImportError:
+        return {}
+    rows = BATCH + [None]
+    return {
+        "string": pa.array(rows),
+        "large_string sliced": pa.array(rows, type=pa.large_string()).slice(1, 4),
+        "string_view": pa.array(rows, type=pa.string_view()),
+        "chunked": pa.chunked_array([pa.array(rows), pa.array(rows[:2])]),
+    }
+
+
+ARROW = arrow_inputs()
+
+
+def batch_entry_points(f):
+    points = [("find(long text)", lambda: f.find(LONG), 100),
+              ("censor(long text)", lambda: f.censor(LONG), 100)]
+    for meth in ("find_batch", "censor_batch", "contains_profanity_batch"):
+        call = getattr(f, meth)
+        points.append((f"{meth}(list)", lambda c=call: c(BATCH)))
+        points.append((f"{meth}(list, workers=2)", lambda c=call: c(BATCH * 50, workers=2), 50))
+        points.append((f"{meth}(long texts, workers=-1)", lambda c=call: c([LONG, TEXT], workers=-1), 100))
+        for name, column in ARROW.items():
+            points.append((f"{meth}({name})", lambda c=call, a=column: c(a)))
+        for label, args, kwargs in [
+            ("None element", (["a", None],), {}),
+            ("bytes element", (["a", b"b"],), {}),
+            ("surrogate", (["\ud800"],), {}),
+            ("str", ("abc",), {}),
+            ("generator", ((t for t in BATCH),), {}),
+            ("workers=0", (BATCH,), {"workers": 0}),
+            ("workers=1.5", (BATCH,), {"workers": 1.5}),
+            ("positional workers", (BATCH, 2), {}),
+        ]:
+            points.append((f"{meth}({label}) error", lambda c=call, a=args, k=kwargs: swallow(c, *a, **k)))
+    if ARROW:
+        column = f.censor_batch(ARROW["string"])
+        points += [
+            ("ArrowColumn.__arrow_c_array__", lambda: column.__arrow_c_array__()),
+            ("ArrowColumn.__arrow_c_stream__", lambda: column.__arrow_c_stream__()),
+            ("ArrowColumn repr, len", lambda: (repr(column), len(column))),
+            ("ArrowColumn() TypeError", lambda: swallow(tarnwhisk.ArrowColumn)),
+        ]
     return points
 
 
@@ -147,6 +204,7 @@ def main():
     hits = f.find(TEXT)
     assert hits, "the check needs a text with hits"
     watched = [TEXT, FULL, SMALL, WORDS, f, small, hits[0], tarnwhisk.Tarnwhisk, tarnwhisk.Match,
+               tarnwhisk.ArrowColumn, BATCH, LONG, *BATCH, *ARROW.values(),
                FULL["add_words"][0], FULL["languages"], FULL["mask_char"]] + BAD_OPTIONS + DEFAULT_BUILDS[1:]
     failures = []
     for name, call, *divisor in entry_points(f, small, hits):

@@ -1,9 +1,10 @@
 """Many Python threads on one filter, while other threads build and drop filters.
 
-The module never releases the interpreter lock, so calls run one at a time, but threads
-switch between any two bytecodes (the switch interval is set very short here), so
-objects of one call (match lists, Match objects, censored strings) live on while other
-calls run and filters are freed. Every answer must equal a serial run's.
+Short calls hold the interpreter lock; long calls and batches release it and run on at
+once, batches on threads of their own. Threads switch between any two bytecodes (the
+switch interval is set very short here), so objects of one call (match lists, Match
+objects, censored strings, Arrow results) live on while other calls run and filters are
+freed. Every answer must equal a serial run's.
 
     python tools/stress.py [THREADS] [ROUNDS]     (default 16 threads, 40 rounds)
 
@@ -57,8 +58,19 @@ def answers(f, texts):
               for m in f.find(t)], f.censor(t), f.contains_profanity(t)) for t in texts]
 
 
+def batch_answers(f, texts, workers):
+    found = f.find_batch(texts, workers=workers)
+    return [([(m.start, m.end, m.normalized_start, m.normalized_end, m.word_id, m.category, m.severity)
+              for m in hits], c, a) for hits, c, a in
+            zip(found, f.censor_batch(texts, workers=workers), f.contains_profanity_batch(texts, workers=workers))]
+
+
 def main():
     sys.setswitchinterval(1e-6)
+    try:
+        import pyarrow as pa
+    except ImportError:
+        pa = None
     words = ["damn", "shit", "fuck", "bastard", "crap", "merde", "scheisse", "mierda"]
     shared = tarnwhisk.Tarnwhisk({"normalization": "basic", "allowlist": ["scunthorpe"],
                                   "languages": ["en", "fr", "de", "es"]})
@@ -66,6 +78,8 @@ def main():
     want = answers(shared, texts)
     assert sum(len(a[0]) for a in want) > len(texts) // 2, "the texts should hold hits"
     variant_want = [answers(tarnwhisk.Tarnwhisk(v), texts) for v in VARIANTS]
+    long_text = " ".join(texts) * 20
+    long_want = shared.censor(long_text)
 
     errors = []
     start = threading.Barrier(THREADS)
@@ -80,6 +94,20 @@ def main():
                     got = answers(shared, [texts[i]])[0]
                     if got != want[i]:
                         errors.append(f"thread {tid}: text {i} differs on the shared filter")
+                # A batch (on threads of its own for some) over a slice of the texts.
+                lo = rnd % 40
+                chosen = [texts[i] for i in order[lo:lo + 40]]
+                if batch_answers(shared, chosen, 1 + tid % 3) != [want[i] for i in order[lo:lo + 40]]:
+                    errors.append(f"thread {tid}: a batch differs on the shared filter")
+                if pa is not None and rnd % 4 == tid % 4:
+                    column = pa.array(chosen)
+                    if pa.array(shared.censor_batch(column, workers=2)).to_pylist() != \
+                            [want[i][1] for i in order[lo:lo + 40]]:
+                        errors.append(f"thread {tid}: an Arrow batch differs on the shared filter")
+                if rnd % 10 == tid % 10:
+                    # A long text: the lock is released while the core works on it.
+                    if shared.censor(long_text) != long_want:
+                        errors.append(f"thread {tid}: the long text differs")
                 if tid % 2:
                     k = (tid + rnd) % len(VARIANTS)
                     f = tarnwhisk.Tarnwhisk(VARIANTS[k])

@@ -6,6 +6,8 @@
 #include <exception>
 #include <stdexcept>
 
+#include <unistd.h>
+
 #include "simd.hpp"
 #if TARNWHISK_SSE2
 #include <emmintrin.h>
@@ -29,12 +31,13 @@ std::string full_name(const Signature& sig) {
 void raise_too_many_positional(const Signature& sig, Py_ssize_t given) {
   const std::string name = full_name(sig);
   const char* verb = given == 1 ? "was" : "were";
-  if (sig.required != sig.count) {
+  const Py_ssize_t most = sig.positional < 0 ? sig.count : sig.positional;
+  if (sig.required != most) {
     PyErr_Format(PyExc_TypeError, "%s takes from %zd to %zd positional arguments but %zd %s given",
-                 name.c_str(), sig.required, sig.count, given, verb);
+                 name.c_str(), sig.required, most, given, verb);
   } else {
     PyErr_Format(PyExc_TypeError, "%s takes %zd positional arguments but %zd %s given",
-                 name.c_str(), sig.count, given, verb);
+                 name.c_str(), most, given, verb);
   }
 }
 
@@ -75,9 +78,13 @@ Ref type_qualname(PyObject* obj) {
 
 namespace {
 
+Py_ssize_t max_positional(const Signature& sig) {
+  return sig.positional < 0 ? sig.count : sig.positional;
+}
+
 // More positional values than parameters is the first error a caller is told about.
 bool bind_positional(const Signature& sig, Py_ssize_t nargs) {
-  if (nargs > sig.count) {
+  if (nargs > max_positional(sig)) {
     raise_too_many_positional(sig, nargs);
     return false;
   }
@@ -121,7 +128,7 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
   for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = nullptr;
   const Py_ssize_t nargs = args ? PyTuple_Size(args) : 0;
   if (nargs < 0) return false;
-  for (Py_ssize_t i = 0; i < nargs && i < sig.count; ++i) out[i] = PyTuple_GetItem(args, i);
+  for (Py_ssize_t i = 0; i < nargs && i < max_positional(sig); ++i) out[i] = PyTuple_GetItem(args, i);
   if (!bind_positional(sig, nargs)) return false;
   if (kwargs && PyDict_Size(kwargs) > 0) {
     Py_ssize_t pos = 0;
@@ -136,13 +143,13 @@ bool bind_arguments(const Signature& sig, PyObject* args, PyObject* kwargs, PyOb
 
 bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t nargs,
                     PyObject* kwnames, PyObject** out) {
-  if (!kwnames && nargs >= sig.required && nargs <= sig.count) {
+  if (!kwnames && nargs >= sig.required && nargs <= max_positional(sig)) {
     // The common call: positional values only, every required one given.
     for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = i < nargs ? args[i] : nullptr;
     return true;
   }
   for (Py_ssize_t i = 0; i < sig.count; ++i) out[i] = nullptr;
-  for (Py_ssize_t i = 0; i < nargs && i < sig.count; ++i) out[i] = args[i];
+  for (Py_ssize_t i = 0; i < nargs && i < max_positional(sig); ++i) out[i] = args[i];
   if (!bind_positional(sig, nargs)) return false;
   if (kwnames) {
     const Py_ssize_t count = PyTuple_Size(kwnames);
@@ -154,7 +161,7 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
   return check_required(sig, out);
 }
 
-bool argument_error(const char* name) {
+bool prefix_type_error(const std::string& prefix) {
   PyObject* type = nullptr;
   PyObject* value = nullptr;
   PyObject* traceback = nullptr;
@@ -168,7 +175,7 @@ bool argument_error(const char* name) {
 
   Ref message(original ? PyObject_Str(original.get()) : PyUnicode_FromString(""));
   if (!message) return false;
-  Ref text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
+  Ref text(PyUnicode_FromFormat("%s%U", prefix.c_str(), message.get()));
   if (!text) return false;
   Ref remapped(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
   if (!remapped) return false;
@@ -181,23 +188,27 @@ bool argument_error(const char* name) {
   return false;
 }
 
+bool argument_error(const char* name) {
+  return prefix_type_error(std::string("argument '") + name + "': ");
+}
+
 void raise_cannot_convert(PyObject* obj, const char* target) {
   Ref name = type_qualname(obj);
   if (!name) return;
   PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to '%s'", name.get(), target);
 }
 
-// Longest text (in code points) whose cached UTF-8 form is borrowed.
-constexpr Py_ssize_t kBorrowedUtf8MaxLength = 1 << 16;
 // Code points that a long text is encoded in at a time: small enough that each piece's
 // intermediate forms stay in the processor's cache.
 constexpr Py_ssize_t kEncodePiece = 1 << 14;
+// Texts up to this many code points are widened on the stack.
+constexpr Py_ssize_t kStackPiece = 256;
 
 namespace {
 
 // Appends the UTF-8 form of in[0, n) at `out`, which has room for 4 * n bytes. Returns
 // the end of what was written, or nullptr at a surrogate, which has no UTF-8 form.
-char* encode_utf8(const Py_UCS4* in, std::size_t n, char* out) noexcept {
+char* encode_points(const Py_UCS4* in, std::size_t n, char* out) noexcept {
   std::size_t i = 0;
   while (i < n) {
     // Texts are mostly ASCII: test a run of characters at once and narrow them.
@@ -247,9 +258,50 @@ char* encode_utf8(const Py_UCS4* in, std::size_t n, char* out) noexcept {
   return out;
 }
 
-// Whether the str `obj` holds only ASCII, asked of str's own method (a subclass's
-// override could only make the answer cost memory, never change a result). -1 on error.
+// str.isascii's own C function, taken once from a bound method of a str, so that the
+// question costs a plain call instead of a method call through the interpreter (it is
+// asked for every text). Null when the interpreter's str.isascii is not a plain C method
+// without arguments; then the method is called.
+PyCFunction isascii_function() {
+  static PyCFunction function = nullptr;
+  static bool looked = false;
+  if (!looked) {
+    looked = true;
+    Ref probe(PyUnicode_FromString("x"));
+    Ref bound(probe ? PyObject_GetAttrString(probe.get(), "isascii") : nullptr);
+    if (bound && PyCFunction_Check(bound.get()) &&
+        (PyCFunction_GetFlags(bound.get()) & (METH_VARARGS | METH_KEYWORDS | METH_NOARGS | METH_O |
+                                              METH_FASTCALL)) == METH_NOARGS) {
+      function = PyCFunction_GetFunction(bound.get());
+    }
+    PyErr_Clear();
+  }
+  return function;
+}
+
+// A first guess at the UTF-8 size of a long text of `length` code points, mostly ASCII.
+constexpr std::size_t initial_estimate(Py_ssize_t length) {
+  return static_cast<std::size_t>(length) + static_cast<std::size_t>(length) / 16 + 64;
+}
+
+// The interpreter's encoder raises its own UnicodeEncodeError for the surrogate that
+// ours stopped at.
+bool raise_surrogate_error(PyObject* obj) {
+  Ref failed(PyUnicode_AsUTF8String(obj));
+  if (!failed) return false;
+  PyErr_SetString(PyExc_SystemError, "tarnwhisk internal error: surrogate not refused");
+  return false;
+}
+
+// Whether the str `obj` holds only ASCII. -1 on error.
 int is_ascii(PyObject* obj) {
+  if (PyCFunction function = isascii_function()) {
+    PyObject* answer = function(obj, nullptr);  // a bool singleton, never an error
+    if (!answer) return -1;
+    const int truth = answer == Py_True;
+    Py_DecRef(answer);
+    return truth;
+  }
   static PyObject* method = nullptr;
   if (!method) {
     method = PyObject_GetAttrString(reinterpret_cast<PyObject*>(&PyUnicode_Type), "isascii");
@@ -260,24 +312,63 @@ int is_ascii(PyObject* obj) {
   return PyObject_IsTrue(answer.get());
 }
 
-// A buffer of `capacity` bytes that grows by half when `needed` more will not fit
-// after `used`.
-bool reserve(std::unique_ptr<char, Utf8::Free>& buffer, std::size_t& capacity, std::size_t used,
-             std::size_t needed) {
-  if (used + needed <= capacity) return true;
-  const std::size_t grown = std::max(used + needed, capacity + capacity / 2);
-  char* p = static_cast<char*>(std::realloc(buffer.get(), grown));
+}  // namespace
+
+bool ByteBuffer::reserve_more(std::size_t extra) {
+  if (size_ + extra <= capacity_) return true;
+  // Grows by half at least, so that appending many texts costs amortised constant time.
+  const std::size_t grown = std::max(size_ + extra, capacity_ + capacity_ / 2);
+  char* p = static_cast<char*>(std::realloc(data_.get(), grown));
   if (!p) {
     PyErr_NoMemory();
     return false;
   }
-  (void)buffer.release();
-  buffer.reset(p);
-  capacity = grown;
+  (void)data_.release();
+  data_.reset(p);
+  capacity_ = grown;
   return true;
 }
 
-}  // namespace
+int ascii_view(PyObject* obj, std::string_view& out) {
+  const int ascii = is_ascii(obj);
+  if (ascii <= 0) return ascii;
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
+  if (!data) return -1;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return 1;
+}
+
+bool encode_utf8(PyObject* obj, ByteBuffer& out) {
+  const Py_ssize_t length = PyUnicode_GetLength(obj);
+  if (length < 0) return false;
+  if (length <= kStackPiece) {
+    // A chat-sized text: its code points on the stack, its UTF-8 straight into `out`.
+    Py_UCS4 points[kStackPiece];
+    if (length > 0 && !PyUnicode_AsUCS4(obj, points, kStackPiece, 0)) return false;
+    if (!out.reserve_more(4 * static_cast<std::size_t>(length))) return false;
+    char* end = encode_points(points, static_cast<std::size_t>(length), out.data() + out.size());
+    if (!end) return raise_surrogate_error(obj);
+    out.grow_by(static_cast<std::size_t>(end - (out.data() + out.size())));
+    return true;
+  }
+  // Piece by piece: a slice (the interpreter's own copy in its narrowest form), its
+  // code points, their UTF-8. The interpreter's encoder walks a mostly-ASCII text
+  // character by character; this takes its ASCII runs eight characters at a time.
+  std::unique_ptr<Py_UCS4[]> points(new Py_UCS4[static_cast<std::size_t>(std::min(kEncodePiece, length))]);
+  if (!out.reserve_more(initial_estimate(length))) return false;
+  for (Py_ssize_t at = 0; at < length; at += kEncodePiece) {
+    const Py_ssize_t count = std::min(kEncodePiece, length - at);
+    Ref piece(count == length ? Ref::borrow(obj) : Ref(PyUnicode_Substring(obj, at, at + count)));
+    if (!piece) return false;
+    if (!PyUnicode_AsUCS4(piece.get(), points.get(), count, 0)) return false;
+    if (!out.reserve_more(4 * static_cast<std::size_t>(count))) return false;
+    char* end = encode_points(points.get(), static_cast<std::size_t>(count), out.data() + out.size());
+    if (!end) return raise_surrogate_error(obj);
+    out.grow_by(static_cast<std::size_t>(end - (out.data() + out.size())));
+  }
+  return true;
+}
 
 bool to_utf8(PyObject* obj, Utf8& out) {
   if (!is_str(obj)) {
@@ -285,46 +376,15 @@ bool to_utf8(PyObject* obj, Utf8& out) {
     return false;
   }
   out.owned_.reset();
-  // Short texts, and long ones that are pure ASCII, borrow the UTF-8 form that the str
-  // caches (for ASCII text that is its own storage, no copy at all). Other long texts
-  // are encoded into a buffer of the call's own, so that a caller's large non-ASCII
-  // text does not keep a second, UTF-8 form for its lifetime.
-  const Py_ssize_t length = PyUnicode_GetLength(obj);
-  if (length < 0) return false;
-  const int ascii = length <= kBorrowedUtf8MaxLength ? 1 : is_ascii(obj);
-  if (ascii < 0) return false;
-  if (ascii) {
-    Py_ssize_t size = 0;
-    const char* data = PyUnicode_AsUTF8AndSize(obj, &size);
-    if (!data) return false;
-    out.view_ = std::string_view(data, static_cast<std::size_t>(size));
-    return true;
-  }
-  // Piece by piece: a slice (the interpreter's own copy in its narrowest form), its
-  // code points, their UTF-8. The interpreter's encoder walks a mostly-ASCII text
-  // character by character; this takes its ASCII runs eight characters at a time.
-  std::unique_ptr<Py_UCS4[]> points(new Py_UCS4[kEncodePiece]);
-  std::unique_ptr<char, Utf8::Free> buffer;
-  std::size_t capacity = 0;
-  std::size_t used = 0;
-  if (!reserve(buffer, capacity, 0, static_cast<std::size_t>(length) + length / 16 + 64)) return false;
-  for (Py_ssize_t at = 0; at < length; at += kEncodePiece) {
-    const Py_ssize_t count = std::min(kEncodePiece, length - at);
-    Ref slice(PyUnicode_Substring(obj, at, at + count));
-    if (!slice) return false;
-    if (!PyUnicode_AsUCS4(slice.get(), points.get(), kEncodePiece, 0)) return false;
-    if (!reserve(buffer, capacity, used, 4 * static_cast<std::size_t>(count))) return false;
-    char* end = encode_utf8(points.get(), static_cast<std::size_t>(count), buffer.get() + used);
-    if (!end) {
-      // A lone surrogate: the interpreter's encoder raises its own error for it.
-      Ref failed(PyUnicode_AsUTF8String(obj));
-      if (!failed) return false;
-      PyErr_SetString(PyExc_SystemError, "tarnwhisk internal error: surrogate not refused");
-      return false;
-    }
-    used = static_cast<std::size_t>(end - buffer.get());
-  }
-  out.owned_ = std::move(buffer);
+  // An ASCII str's storage is its UTF-8 form: borrowed, no copy and nothing cached.
+  // Any other str is encoded into a buffer of the call's own: asking the interpreter
+  // for its UTF-8 form would leave a copy cached in the caller's str for its lifetime.
+  const int ascii = ascii_view(obj, out.view_);
+  if (ascii != 0) return ascii > 0;
+  ByteBuffer buffer;
+  if (!encode_utf8(obj, buffer)) return false;
+  const std::size_t used = buffer.size();
+  out.owned_ = buffer.release();
   out.view_ = std::string_view(out.owned_.get(), used);
   return true;
 }
@@ -419,6 +479,46 @@ bool to_string_list(PyObject* obj, std::vector<std::string>& out) {
         return to_string(item, s);
       },
       &out);
+}
+
+int on_main_thread() {
+  // The main thread's identity, asked of the threading module once per process (a fork
+  // from another thread makes that thread the child's main thread). Asking runs Python
+  // code, where a signal handler may raise: that exception is the call's.
+  static unsigned long main_ident = 0;
+  static pid_t asked_in = 0;
+  if (asked_in != getpid()) {
+    Ref threading(PyImport_ImportModule("threading"));
+    Ref main(threading ? PyObject_CallMethod(threading.get(), "main_thread", nullptr) : nullptr);
+    Ref ident(main ? PyObject_GetAttrString(main.get(), "ident") : nullptr);
+    if (!ident) return -1;
+    const unsigned long value = PyLong_AsUnsignedLong(ident.get());
+    if (PyErr_Occurred()) return -1;
+    main_ident = value;
+    asked_in = getpid();
+  }
+  return PyThread_get_thread_ident() == main_ident;
+}
+
+Unlocked::Unlocked(bool main_thread)
+    : state_(nullptr),
+      main_thread_(main_thread),
+      last_check_(std::chrono::steady_clock::now()),
+      poll_([this](std::size_t) { return check_signals(); }) {
+  state_ = PyEval_SaveThread();
+}
+
+Unlocked::~Unlocked() { PyEval_RestoreThread(state_); }
+
+bool Unlocked::check_signals() noexcept {
+  if (!main_thread_) return true;
+  const auto now = std::chrono::steady_clock::now();
+  if (now - last_check_ < kSignalInterval) return true;
+  last_check_ = now;
+  PyEval_RestoreThread(state_);
+  const int status = PyErr_CheckSignals();
+  state_ = PyEval_SaveThread();
+  return status == 0;
 }
 
 void set_exception_from_current() noexcept {

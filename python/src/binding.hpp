@@ -1,6 +1,7 @@
 // What the translation units of the Python extension share: the owned-reference
-// handle, the two type objects, argument binding, value conversions with their
-// messages, and the guard that keeps C++ exceptions out of the interpreter.
+// handle, the type objects, argument binding, value conversions with their messages,
+// the interpreter lock released around long work, and the guard that keeps C++
+// exceptions out of the interpreter.
 //
 // Only the limited C API is used (Py_LIMITED_API is set by the build), so one build
 // of the module loads into every later interpreter version.
@@ -9,6 +10,7 @@
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -65,20 +67,23 @@ class Ref {
 // borrowed reference, or nullptr with an exception set.
 PyTypeObject* filter_type();
 PyTypeObject* match_type();
+PyTypeObject* column_type();  // ArrowColumn, the batch methods' Arrow results (arrow.cpp)
 
 // A new Match object holding the fields of `hit`, or nullptr with an exception set.
 PyObject* new_match(const Match& hit);
 
 // ---- Argument binding ----------------------------------------------------------------
 
-// The parameter list of one callable: every parameter may be given by position or by
-// keyword, the first `required` are required, and nothing else is accepted.
+// The parameter list of one callable: the first `positional` parameters (all of them
+// when it is negative) may be given by position or by keyword, the rest by keyword only;
+// the first `required` are required, and nothing else is accepted.
 struct Signature {
   const char* class_name;
   const char* function_name;
   const char* const* names;
   Py_ssize_t count;
   Py_ssize_t required;
+  Py_ssize_t positional = -1;
 };
 
 // Binds `args` and `kwargs` to the parameters of `sig`: out[i] receives a borrowed
@@ -95,6 +100,8 @@ bool bind_arguments(const Signature& sig, PyObject* const* args, Py_ssize_t narg
 // "argument 'NAME': " + its message, the original's cause kept; any other exception
 // passes unchanged. Always returns false, so that callers can `return` it.
 bool argument_error(const char* name);
+// The same with any prefix, e.g. "argument 'texts': element 3: ".
+bool prefix_type_error(const std::string& prefix);
 
 // ---- Value conversions -----------------------------------------------------------------
 // Each returns false with an exception set when `obj` cannot be converted.
@@ -110,16 +117,50 @@ inline bool is_dict(PyObject* obj) noexcept {
   return (PyType_GetFlags(Py_TYPE(obj)) & Py_TPFLAGS_DICT_SUBCLASS) != 0;
 }
 
-// The UTF-8 form of a str: borrowed from the str itself (which the caller keeps alive)
-// or encoded into a buffer of its own.
+// The UTF-8 form of a str that holds only ASCII, which is the str's own storage (nothing
+// copied, nothing cached in the str): 1 with `out` set, 0 when the str holds other
+// characters, -1 on error. (ASCII is asked of str itself: a subclass's isascii override
+// could only make the answer cost memory, never change a result.)
+int ascii_view(PyObject* obj, std::string_view& out);
+
+// A growable byte buffer that the batch methods encode many texts into, one after the
+// other (malloc'd, so that it can grow in place).
+class ByteBuffer {
+ public:
+  char* data() const noexcept { return data_.get(); }
+  std::size_t size() const noexcept { return size_; }
+  // Room for `extra` more bytes after size(); false with MemoryError set when there is
+  // none to be had.
+  bool reserve_more(std::size_t extra);
+  void grow_by(std::size_t n) noexcept { size_ += n; }
+
+  struct Free {
+    void operator()(char* p) const noexcept { std::free(p); }
+  };
+  std::unique_ptr<char, Free> release() noexcept {
+    size_ = capacity_ = 0;
+    return std::move(data_);
+  }
+
+ private:
+  std::unique_ptr<char, Free> data_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+// Appends the UTF-8 form of the str `obj` to `out`, leaving nothing cached in `obj`. A
+// lone surrogate raises the interpreter's UnicodeEncodeError.
+bool encode_utf8(PyObject* obj, ByteBuffer& out);
+
+// The UTF-8 form of a str: borrowed from the str itself when it is ASCII (its storage
+// is its UTF-8; the caller keeps it alive), otherwise encoded into a buffer of its own,
+// so that the str is left without a cached UTF-8 copy of itself.
 class Utf8 {
  public:
   std::string_view view() const noexcept { return view_; }
   std::string str() const { return std::string(view_); }
 
-  struct Free {
-    void operator()(char* p) const noexcept { std::free(p); }
-  };
+  using Free = ByteBuffer::Free;
 
  private:
   friend bool to_utf8(PyObject* obj, Utf8& out);
@@ -146,6 +187,54 @@ bool to_string_list(PyObject* obj, std::vector<std::string>& out);
 // fixed order. Returns false with ValueError, TypeError, OverflowError or
 // UnicodeEncodeError set on the first bad value.
 bool read_options(PyObject* options, TarnwhiskBuilder& builder);
+
+// ---- The interpreter lock ------------------------------------------------------------------
+
+// Texts up to this many bytes are worked on with the lock held: releasing and taking it
+// back costs far less than the work, but under contention the taking back can wait for
+// another thread's turn, which a short call should not pay.
+inline constexpr std::size_t kUnlockAbove = 16 * 1024;
+
+// Whether the calling thread is the interpreter's main thread, the one that runs signal
+// handlers: 1 or 0, or -1 with an exception set (finding out may run Python code, where
+// a handler may raise).
+int on_main_thread();
+
+// Releases the interpreter lock for its lifetime (made and destroyed with it held). No
+// Python object may be touched meanwhile, except through check_signals().
+class Unlocked {
+ public:
+  // `main_thread`: what on_main_thread() answered.
+  explicit Unlocked(bool main_thread);
+  ~Unlocked();
+  Unlocked(const Unlocked&) = delete;
+  Unlocked& operator=(const Unlocked&) = delete;
+
+  // On the main thread, at most once per kSignalInterval: takes the lock back and runs the
+  // handlers of signals that arrived meanwhile (Ctrl-C's raises KeyboardInterrupt).
+  // Returns false, the handler's exception set, when one raised. Other threads never see
+  // signals, so there it only answers true.
+  bool check_signals() noexcept;
+  // A poll for the core's calls that runs check_signals().
+  const Poll& poll() const noexcept { return poll_; }
+
+  static constexpr std::chrono::milliseconds kSignalInterval{20};
+
+ private:
+  PyThreadState* state_;
+  bool main_thread_;
+  std::chrono::steady_clock::time_point last_check_;
+  Poll poll_;
+};
+
+// ---- Batches (batch.cpp) ----------------------------------------------------------------
+
+enum class BatchCall { Find, Censor, ContainsProfanity };
+
+// `call` of `filter` over `texts` (a sequence of str, or an Arrow string column) with
+// `workers` (the argument's object, nullptr when not given). Returns the result list or
+// ArrowColumn, or nullptr with an exception set.
+PyObject* call_batch(BatchCall call, const Tarnwhisk& filter, PyObject* texts, PyObject* workers);
 
 // ---- Exceptions -------------------------------------------------------------------------
 

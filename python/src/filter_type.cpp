@@ -91,11 +91,30 @@ const Signature kFindSignature = {"Tarnwhisk", "find", kTextNames, 1, 1};
 const Signature kCensorSignature = {"Tarnwhisk", "censor", kTextNames, 1, 1};
 const Signature kContainsSignature = {"Tarnwhisk", "contains_profanity", kTextNames, 1, 1};
 
+// The core's answer for `text`: with the lock held for a short text; for a long one with
+// the lock released and signal handlers run between pieces (std::nullopt, with the
+// exception set, when one raised). The str's UTF-8 stays valid meanwhile: str is
+// immutable, and the caller holds it.
+template <class Short, class Long>
+auto answer(std::string_view text, Short&& short_call, Long&& long_call)
+    -> decltype(long_call(std::declval<const Poll&>())) {
+  if (text.size() <= kUnlockAbove) return short_call();
+  const int main_thread = on_main_thread();
+  if (main_thread < 0) return std::nullopt;
+  Unlocked unlocked(main_thread != 0);
+  return long_call(unlocked.poll());
+}
+
 PyObject* filter_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     Utf8 text;
     if (!text_argument(kFindSignature, self, args, nargs, kwnames, text)) return nullptr;
-    const std::vector<Match> hits = filter_of(self).find(text.view());
+    const Tarnwhisk& filter = filter_of(self);
+    const std::optional<std::vector<Match>> found = answer(
+        text.view(), [&] { return std::optional(filter.find(text.view())); },
+        [&](const Poll& poll) { return filter.find(text.view(), poll); });
+    if (!found) return nullptr;
+    const std::vector<Match>& hits = *found;
     Ref list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < hits.size(); ++i) {
@@ -111,8 +130,12 @@ PyObject* filter_censor(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
   return guarded([&]() -> PyObject* {
     Utf8 text;
     if (!text_argument(kCensorSignature, self, args, nargs, kwnames, text)) return nullptr;
-    const std::string censored = filter_of(self).censor(text.view());
-    return PyUnicode_FromStringAndSize(censored.data(), static_cast<Py_ssize_t>(censored.size()));
+    const Tarnwhisk& filter = filter_of(self);
+    const std::optional<std::string> censored = answer(
+        text.view(), [&] { return std::optional(filter.censor(text.view())); },
+        [&](const Poll& poll) { return filter.censor(text.view(), poll); });
+    if (!censored) return nullptr;
+    return PyUnicode_FromStringAndSize(censored->data(), static_cast<Py_ssize_t>(censored->size()));
   });
 }
 
@@ -120,9 +143,14 @@ PyObject* filter_contains_profanity(PyObject* self, PyObject* const* args, Py_ss
   return guarded([&]() -> PyObject* {
     Utf8 text;
     if (!text_argument(kContainsSignature, self, args, nargs, kwnames, text)) return nullptr;
-    PyObject* answer = filter_of(self).contains_profanity(text.view()) ? Py_True : Py_False;
-    Py_IncRef(answer);
-    return answer;
+    const Tarnwhisk& filter = filter_of(self);
+    const std::optional<bool> found = answer(
+        text.view(), [&] { return std::optional(filter.contains_profanity(text.view())); },
+        [&](const Poll& poll) { return filter.contains_profanity(text.view(), poll); });
+    if (!found) return nullptr;
+    PyObject* result = *found ? Py_True : Py_False;
+    Py_IncRef(result);
+    return result;
   });
 }
 
@@ -179,6 +207,40 @@ PyObject* filter_find_text(PyObject* self, PyObject* const* args, Py_ssize_t nar
   });
 }
 
+// The batch methods: `texts` by position or keyword, `workers` by keyword only.
+const char* const kBatchNames[] = {"texts", "workers"};
+const Signature kFindBatchSignature = {"Tarnwhisk", "find_batch", kBatchNames, 2, 1, 1};
+const Signature kCensorBatchSignature = {"Tarnwhisk", "censor_batch", kBatchNames, 2, 1, 1};
+const Signature kContainsBatchSignature = {"Tarnwhisk", "contains_profanity_batch", kBatchNames, 2, 1, 1};
+
+PyObject* batch_method(BatchCall call, const Signature& sig, PyObject* self, PyObject* const* args,
+                       Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* bound[2];
+    if (!bind_arguments(sig, args, nargs, kwnames, bound)) return nullptr;
+    PyTypeObject* type = filter_type();
+    if (!type) return nullptr;
+    if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
+      raise_cannot_convert(self, "Tarnwhisk");
+      return nullptr;
+    }
+    return call_batch(call, filter_of(self), bound[0], bound[1]);
+  });
+}
+
+PyObject* filter_find_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return batch_method(BatchCall::Find, kFindBatchSignature, self, args, nargs, kwnames);
+}
+
+PyObject* filter_censor_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return batch_method(BatchCall::Censor, kCensorBatchSignature, self, args, nargs, kwnames);
+}
+
+PyObject* filter_contains_profanity_batch(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                                          PyObject* kwnames) {
+  return batch_method(BatchCall::ContainsProfanity, kContainsBatchSignature, self, args, nargs, kwnames);
+}
+
 template <class F>
 PyCFunction method(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -194,6 +256,12 @@ PyMethodDef kMethods[] = {
      "find_text($self, text)\n--\n\n"
      "The hits of find() as (start, end, matched, match) tuples: str indices, so that\n"
      "text[start:end] == matched, and the Match with its byte offsets."},
+    {"find_batch", method(filter_find_batch), METH_FASTCALL | METH_KEYWORDS,
+     "find_batch($self, texts, *, workers=1)\n--\n\n"},
+    {"censor_batch", method(filter_censor_batch), METH_FASTCALL | METH_KEYWORDS,
+     "censor_batch($self, texts, *, workers=1)\n--\n\n"},
+    {"contains_profanity_batch", method(filter_contains_profanity_batch), METH_FASTCALL | METH_KEYWORDS,
+     "contains_profanity_batch($self, texts, *, workers=1)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,7 +1,7 @@
 # Type information for the `tarnwhisk` extension module.
-from typing import Callable, List, Literal, Optional, Sequence, Tuple, TypedDict, Union, final
+from typing import Any, Callable, Dict, List, Literal, Optional, Protocol, Sequence, Tuple, TypedDict, Union, final, overload
 
-__all__ = ["Tarnwhisk", "Match"]
+__all__ = ["Tarnwhisk", "Match", "ArrowColumn"]
 __version__: str
 
 _Category = Literal["mild", "strong", "sexual", "slur", "slang"]
@@ -60,6 +60,29 @@ class Match:
     def __hash__(self) -> int: ...
     def __reduce__(self) -> Tuple[Callable[..., "Match"], Tuple[int, int, int, int, int, _Category, int]]: ...
 
+class _ArrowArrayExporter(Protocol):
+    """An Arrow array through the PyCapsule interface (pyarrow.Array and the like)."""
+
+    def __arrow_c_array__(self, requested_schema: Optional[object] = None) -> Tuple[object, object]: ...
+
+class _ArrowStreamExporter(Protocol):
+    """An Arrow stream through the PyCapsule interface (pyarrow.ChunkedArray,
+    polars.Series, pandas.Series and the like)."""
+
+    def __arrow_c_stream__(self, requested_schema: Optional[object] = None) -> object: ...
+
+_ArrowStrings = Union[_ArrowArrayExporter, _ArrowStreamExporter]
+
+@final
+class ArrowColumn:
+    """Result of `censor_batch()` or `contains_profanity_batch()` on an Arrow column:
+    strings or booleans, nulls where the input had them. Take it with `pyarrow.array()`,
+    `polars.Series()` or any reader of the Arrow PyCapsule interface; nothing is copied."""
+
+    def __arrow_c_array__(self, requested_schema: Optional[object] = None) -> Tuple[object, object]: ...
+    def __arrow_c_stream__(self, requested_schema: Optional[object] = None) -> object: ...
+    def __len__(self) -> int: ...
+
 @final
 class Tarnwhisk:
     """Main filter. Construct once, reuse."""
@@ -70,3 +93,22 @@ class Tarnwhisk:
         """The hits of find() as (start, end, matched, match): str indices, text[start:end] == matched."""
     def censor(self, text: str) -> str: ...
     def contains_profanity(self, text: str) -> bool: ...
+    # Batches: the same answers as the single calls, in order. `workers` is 1 (this
+    # thread only), N threads, or -1 for one per core the process may run on; other than
+    # 1 it starts threads for the call. An Arrow string column is read without a Python
+    # object per row; its nulls give None or null.
+    @overload
+    def find_batch(self, texts: Sequence[str], *, workers: int = 1) -> List[List[Match]]:
+        """One list of matches per text."""
+    @overload
+    def find_batch(self, texts: _ArrowStrings, *, workers: int = 1) -> List[Optional[List[Match]]]:
+        """One list of matches per row, None for a null row."""
+    @overload
+    def censor_batch(self, texts: Sequence[str], *, workers: int = 1) -> List[str]:
+        """The censored texts; a text without hits comes back as the same object."""
+    @overload
+    def censor_batch(self, texts: _ArrowStrings, *, workers: int = 1) -> ArrowColumn: ...
+    @overload
+    def contains_profanity_batch(self, texts: Sequence[str], *, workers: int = 1) -> List[bool]: ...
+    @overload
+    def contains_profanity_batch(self, texts: _ArrowStrings, *, workers: int = 1) -> ArrowColumn: ...

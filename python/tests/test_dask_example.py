@@ -1,5 +1,6 @@
 # The Dask scale-out example must give exactly what one filter gives when run serially
-# over the same files, and must build one filter per partition, not one per line.
+# over the same files, and must build one filter per partition, not one per line, however
+# the partitions' lines fall into the batch calls' blocks.
 import importlib.util
 import json
 import random
@@ -75,11 +76,15 @@ def serial_counts(paths):
     return files
 
 
-@pytest.mark.parametrize("scheduler,per_partition", [("sync", 1), ("threads", 1), ("threads", 3)])
-def test_censor_equals_serial_run(corpus, tmp_path, scheduler, per_partition):
+@pytest.mark.parametrize("scheduler,per_partition,block,workers", [
+    ("sync", 1, None, 1), ("threads", 1, None, 1), ("threads", 3, None, 1),
+    ("threads", 1, 7, 2), ("sync", 3, 1, -1)])
+def test_censor_equals_serial_run(corpus, tmp_path, monkeypatch, scheduler, per_partition, block, workers):
     ex = load_example()
+    if block:  # blocks that end inside files and inside partitions
+        monkeypatch.setattr(ex, "BLOCK", block)
     out = tmp_path / "out"
-    result = ex.run(corpus, "censor", OPTIONS, str(out), scheduler, per_partition)
+    result = ex.run(corpus, "censor", OPTIONS, str(out), scheduler, per_partition, workers)
     changed = 0
     for p in corpus:
         got = (out / Path(p).name).read_bytes().decode("utf-8")
@@ -89,10 +94,13 @@ def test_censor_equals_serial_run(corpus, tmp_path, scheduler, per_partition):
     assert result["files"]["part4.txt"] == {"lines": 0, "lines_changed": 0}
 
 
-@pytest.mark.parametrize("scheduler,per_partition", [("sync", 1), ("threads", 2)])
-def test_count_equals_serial_run(corpus, scheduler, per_partition):
+@pytest.mark.parametrize("scheduler,per_partition,block,workers", [
+    ("sync", 1, None, 1), ("threads", 2, None, 1), ("threads", 2, 5, 2)])
+def test_count_equals_serial_run(corpus, monkeypatch, scheduler, per_partition, block, workers):
     ex = load_example()
-    result = ex.run(corpus, "count", OPTIONS, None, scheduler, per_partition)
+    if block:
+        monkeypatch.setattr(ex, "BLOCK", block)
+    result = ex.run(corpus, "count", OPTIONS, None, scheduler, per_partition, workers)
     expected = serial_counts(corpus)
     assert result["files"] == expected
     assert result["total"]["hits"] == sum(v["hits"] for v in expected.values()) > 0
@@ -113,7 +121,7 @@ def test_one_filter_per_partition(corpus, tmp_path, monkeypatch, mode, per_parti
 def test_command_line_with_glob(corpus, tmp_path, capsys):
     ex = load_example()
     src = Path(corpus[0]).parent
-    args = [str(src / "part*.txt"), "--count", "--without-bundled", "--scheduler", "sync"]
+    args = [str(src / "part*.txt"), "--count", "--without-bundled", "--scheduler", "sync", "--workers", "2"]
     for w, c in zip(WORDS, ["mild", "strong", "slang"]):
         args += ["--add-word", f"{w}:{c}"]
     assert ex.main(args) == 0

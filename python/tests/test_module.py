@@ -1,5 +1,5 @@
-# The module object and the two classes: names, documentation and the restrictions
-# that keep both immutable.
+# The module object and the three classes: names, documentation and the restrictions
+# that keep them immutable.
 import subprocess
 import sys
 import weakref
@@ -27,13 +27,15 @@ DOC_LINES = [
 
 def test_module_attributes():
     assert tarnwhisk.__doc__ == ""
-    assert tarnwhisk.__all__ == ["Tarnwhisk", "Match"]
+    assert tarnwhisk.__all__ == ["Tarnwhisk", "Match", "ArrowColumn"]
     public = {name for name in vars(tarnwhisk) if not name.startswith("__")}
-    assert public == {"Tarnwhisk", "Match", "_match"}  # _match: the pickles' private reconstructor
+    # _match: the pickles' private reconstructor
+    assert public == {"Tarnwhisk", "Match", "ArrowColumn", "_match"}
     assert type(tarnwhisk.__version__) is str
 
 
-@pytest.mark.parametrize("cls, name", [(tarnwhisk.Tarnwhisk, "Tarnwhisk"), (tarnwhisk.Match, "Match")])
+@pytest.mark.parametrize("cls, name", [(tarnwhisk.Tarnwhisk, "Tarnwhisk"), (tarnwhisk.Match, "Match"),
+                                       (tarnwhisk.ArrowColumn, "ArrowColumn")])
 def test_class_names(cls, name):
     assert cls.__module__ == "builtins"
     assert cls.__name__ == name
@@ -49,10 +51,17 @@ def test_class_documentation():
     assert tarnwhisk.Match.__text_signature__ is None
 
 
-@pytest.mark.parametrize("name", ["find", "censor", "contains_profanity"])
-def test_method_signatures(name):
+@pytest.mark.parametrize("name, signature", [
+    ("find", "($self, text)"),
+    ("censor", "($self, text)"),
+    ("contains_profanity", "($self, text)"),
+    ("find_batch", "($self, texts, *, workers=1)"),
+    ("censor_batch", "($self, texts, *, workers=1)"),
+    ("contains_profanity_batch", "($self, texts, *, workers=1)"),
+])
+def test_method_signatures(name, signature):
     method = getattr(tarnwhisk.Tarnwhisk, name)
-    assert method.__text_signature__ == "($self, text)"
+    assert method.__text_signature__ == signature
     assert method.__doc__ is None
 
 
@@ -62,14 +71,15 @@ def test_match_descriptors_have_empty_doc(name):
     assert getattr(tarnwhisk.Match, name).__doc__ == ""
 
 
-def test_match_has_no_constructor():
+@pytest.mark.parametrize("cls", [tarnwhisk.Match, tarnwhisk.ArrowColumn])
+def test_results_have_no_constructor(cls):
     for args in [(), (1, 2), ({},)]:
         with pytest.raises(TypeError) as info:
-            tarnwhisk.Match(*args)
-        assert str(info.value) == "No constructor defined for Match"
+            cls(*args)
+        assert str(info.value) == f"No constructor defined for {cls.__name__}"
 
 
-@pytest.mark.parametrize("base", [tarnwhisk.Tarnwhisk, tarnwhisk.Match])
+@pytest.mark.parametrize("base", [tarnwhisk.Tarnwhisk, tarnwhisk.Match, tarnwhisk.ArrowColumn])
 def test_no_subclassing(base):
     with pytest.raises(TypeError):
         type("Derived", (base,), {})
@@ -110,7 +120,10 @@ def test_second_initialisation_raises_import_error():
     lambda: object.__new__(tarnwhisk.Match),
     lambda: tarnwhisk.Tarnwhisk.__new__(tarnwhisk.Match),
     lambda: __import__("copy").copy(custom("darn")),
-], ids=["object-new-filter", "object-new-match", "new-wrong-type", "copy-filter"])
+    lambda: object.__new__(tarnwhisk.ArrowColumn),
+    lambda: tarnwhisk.Tarnwhisk.__new__(tarnwhisk.ArrowColumn),
+], ids=["object-new-filter", "object-new-match", "new-wrong-type", "copy-filter",
+        "object-new-column", "new-wrong-type-column"])
 def test_no_uninitialised_or_copied_instances(make):
     # An instance made around the constructor would hold no filter or fields to release.
     with pytest.raises(TypeError):

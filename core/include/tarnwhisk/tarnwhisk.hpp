@@ -2,6 +2,7 @@
 #pragma once
 
 #include "tarnwhisk/allowlist.hpp"
+#include "tarnwhisk/batch.hpp"
 #include "tarnwhisk/censor.hpp"
 #include "tarnwhisk/config.hpp"
 #include "tarnwhisk/data.hpp"

@@ -1,0 +1,502 @@
+// The batch methods: many texts in one call, read once (from str objects or an Arrow
+// column), worked on in chunks by the core's batch runner with the interpreter lock
+// released, and answered as Python objects or as an Arrow column.
+//
+// Memory: an ASCII str is read where it lies and an Arrow column in its own buffers; a
+// str with other characters is encoded into one buffer for the whole batch (its UTF-8
+// size). Beside that a batch holds 16 bytes a text for its view (and 8 for its str
+// object), the core's results until they are turned into Python objects or the result
+// column, and for censor_batch the censored texts only of the texts that changed.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "arrow.hpp"
+#include "binding.hpp"
+#include "tarnwhisk/batch.hpp"
+
+namespace tarnwhisk::py {
+
+namespace {
+
+// Reading a batch and making its Python results run with the lock held; signal handlers
+// get their turn every this many texts (asking costs next to nothing when no signal came).
+constexpr std::size_t kSignalStride = 1024;
+
+bool signals_checked(std::size_t i) { return i % kSignalStride != 0 || PyErr_CheckSignals() == 0; }
+
+// Texts are read one after the other from memory that is mostly not in cache (str objects
+// all over the heap): asking for the next ones early lets their loads overlap.
+constexpr std::size_t kPrefetchAhead = 16;
+
+inline void prefetch(const void* p) { __builtin_prefetch(p); }
+
+// Text i + kPrefetchAhead, if there is one (up to its first four cache lines).
+inline void prefetch_text(const std::vector<std::string_view>& texts, std::size_t i, std::size_t end) {
+  if (i + kPrefetchAhead < end) {
+    const std::string_view t = texts[i + kPrefetchAhead];
+    const char* p = t.data();
+    const std::size_t lines = std::min<std::size_t>((t.size() + 63) / 64, 4);
+    for (std::size_t k = 0; k < lines; ++k) prefetch(p + 64 * k);
+  }
+}
+
+// `workers`: 1 when not given, N >= 1, or -1 for every core of the affinity mask.
+bool parse_workers(PyObject* obj, std::size_t& out) {
+  if (!obj) {
+    out = 1;
+    return true;
+  }
+  Ref index(PyNumber_Index(obj));
+  if (!index) return argument_error("workers");
+  int overflow = 0;
+  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
+  if (value == -1 && PyErr_Occurred()) return false;
+  if (overflow || (value < 1 && value != kAllCores)) {
+    PyErr_Format(PyExc_ValueError,
+                 "workers must be a number of threads (1 or more) or -1 for every core this "
+                 "process may run on, not %R",
+                 obj);
+    return false;
+  }
+  out = resolve_workers(value);
+  return true;
+}
+
+// Strong references to the str objects of a batch, so that their storage stays while
+// the lock is released (another thread may change the list meanwhile).
+class HeldItems {
+ public:
+  HeldItems() = default;
+  HeldItems(const HeldItems&) = delete;
+  HeldItems& operator=(const HeldItems&) = delete;
+  ~HeldItems() {
+    for (std::size_t i = 0; i < items_.size(); ++i) {
+      if (i + kPrefetchAhead < items_.size()) prefetch(items_[i + kPrefetchAhead]);
+      Py_DecRef(items_[i]);
+    }
+  }
+  void reserve(std::size_t n) { items_.reserve(n); }
+  void hold(PyObject* borrowed) {
+    items_.push_back(borrowed);
+    Py_IncRef(borrowed);
+  }
+  // Hands the reference to item i over to the caller.
+  PyObject* take(std::size_t i) noexcept { return std::exchange(items_[i], nullptr); }
+
+ private:
+  std::vector<PyObject*> items_;
+};
+
+// The texts of a batch, whichever way they came, as the core reads them.
+struct Input {
+  std::vector<std::string_view> texts;
+  // From a sequence: the str objects.
+  HeldItems items;
+  // Non-ASCII str objects' UTF-8, one after the other.
+  ByteBuffer encoded;
+  // From an Arrow column: its rows and nulls.
+  std::optional<ArrowStrings> arrow;
+
+  bool is_null(std::size_t i) const noexcept { return arrow && arrow->is_null(i); }
+  // Whether the texts come to more than `bytes` in all (counted no further than that).
+  bool more_than(std::size_t bytes) const noexcept {
+    std::size_t total = 0;
+    for (std::string_view t : texts) {
+      total += t.size();
+      if (total > bytes) return true;
+    }
+    return false;
+  }
+};
+
+bool read_sequence(PyObject* texts, Input& in) {
+  if (is_str(texts)) {
+    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    return argument_error("texts");
+  }
+  if (!PySequence_Check(texts)) {
+    raise_cannot_convert(texts, "Sequence");
+    return argument_error("texts");
+  }
+  // A list or tuple is read in place, any other sequence through a tuple of its items.
+  // One pass takes each str's reference and its UTF-8 (one visit to each object, and
+  // the next ones asked for early: they lie all over the heap).
+  const bool list = PyList_CheckExact(texts);
+  Ref tuple;
+  PyObject* seq = texts;
+  if (!list && !PyTuple_CheckExact(texts)) {
+    tuple.reset(PySequence_Tuple(texts));
+    if (!tuple) return false;
+    seq = tuple.get();
+  }
+  auto item_at = [&](Py_ssize_t i) { return list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
+  const Py_ssize_t n = list ? PyList_Size(seq) : PyTuple_Size(seq);
+  if (n < 0) return false;
+  in.texts.resize(static_cast<std::size_t>(n));
+  in.items.reserve(static_cast<std::size_t>(n));
+  struct Encoded {
+    std::size_t row, offset, size;
+  };
+  std::vector<Encoded> encoded;
+  const auto ahead = static_cast<Py_ssize_t>(kPrefetchAhead);
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    // A signal handler (or a finaliser run by an allocation) may shrink the list: then
+    // item_at raises IndexError.
+    if (!signals_checked(static_cast<std::size_t>(i))) return false;
+    PyObject* item = item_at(i);
+    if (!item) return false;
+    if (i + ahead < n) {
+      if (PyObject* next = item_at(i + ahead)) {
+        prefetch(next);
+      } else {
+        PyErr_Clear();
+      }
+    }
+    if (!is_str(item)) {
+      raise_cannot_convert(item, "PyString");
+      return prefix_type_error("argument 'texts': element " + std::to_string(i) + ": ");
+    }
+    in.items.hold(item);
+    const int ascii = ascii_view(item, in.texts[static_cast<std::size_t>(i)]);
+    if (ascii < 0) return false;
+    if (ascii) continue;
+    const std::size_t offset = in.encoded.size();
+    if (!encode_utf8(item, in.encoded)) return false;
+    encoded.push_back({static_cast<std::size_t>(i), offset, in.encoded.size() - offset});
+  }
+  // The buffer has stopped moving: point the views into it.
+  for (const Encoded& e : encoded) in.texts[e.row] = std::string_view(in.encoded.data() + e.offset, e.size);
+  return true;
+}
+
+bool read_input(PyObject* texts, Input& in) {
+  in.arrow.emplace();
+  const int arrow = import_arrow(texts, *in.arrow);
+  if (arrow < 0) return argument_error("texts");
+  if (arrow > 0) {
+    in.texts = std::move(in.arrow->texts);
+    return true;
+  }
+  in.arrow.reset();
+  return read_sequence(texts, in);
+}
+
+// Runs `task` over the chunks, with the lock released when the batch is worth it (more
+// than one worker, or more than a short text's bytes) and signal handlers run between
+// chunks meanwhile. False, with the handler's exception set, when one raised.
+bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task) {
+  if (workers <= 1 && !in.more_than(kUnlockAbove)) return run_chunks(bounds, 1, Poll(), task);
+  const int main_thread = on_main_thread();
+  if (main_thread < 0) return false;
+  Unlocked unlocked(main_thread != 0);
+  return run_chunks(bounds, workers, unlocked.poll(), task);
+}
+
+// One bit per row, least significant first, as Arrow packs validity and booleans.
+ColumnBuffer pack_bits(std::size_t n, auto&& bit) {
+  ColumnBuffer buffer((n + 7) / 8);
+  auto* bytes = reinterpret_cast<std::uint8_t*>(buffer.data());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (bit(i)) bytes[i >> 3] |= static_cast<std::uint8_t>(1u << (i & 7));
+  }
+  return buffer;
+}
+
+// The validity buffer of a result column (a null pointer when no row is null).
+void add_validity(const Input& in, ColumnData& column) {
+  const std::vector<std::uint8_t>& valid = in.arrow->valid;
+  column.null_count = static_cast<std::int64_t>(std::count(valid.begin(), valid.end(), 0));
+  if (column.null_count == 0) {
+    column.buffers.push_back(nullptr);
+    return;
+  }
+  column.owned.push_back(pack_bits(valid.size(), [&](std::size_t i) { return valid[i] != 0; }));
+  column.buffers.push_back(column.owned.back().data());
+}
+
+// ---- find_batch ---------------------------------------------------------------------------
+
+PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
+  const std::size_t n = in.texts.size();
+  std::vector<std::vector<Match>> hits(n);
+  const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
+  const bool done = run(in, bounds, workers, [&](std::size_t, std::size_t begin, std::size_t end, const Poll& poll) {
+    for (std::size_t i = begin; i < end; ++i) {
+      prefetch_text(in.texts, i, end);
+      if (in.is_null(i)) continue;
+      std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
+      if (!found) return false;
+      hits[i] = std::move(*found);
+    }
+    return true;
+  });
+  if (!done) return nullptr;
+  Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+  if (!list) return nullptr;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!signals_checked(i)) return nullptr;
+    PyObject* item;
+    if (in.is_null(i)) {
+      item = Py_None;
+      Py_IncRef(item);
+    } else {
+      item = PyList_New(static_cast<Py_ssize_t>(hits[i].size()));
+      if (!item) return nullptr;
+      for (std::size_t k = 0; k < hits[i].size(); ++k) {
+        PyObject* match = new_match(hits[i][k]);
+        if (!match) {
+          Py_DecRef(item);
+          return nullptr;
+        }
+        PyList_SetItem(item, static_cast<Py_ssize_t>(k), match);
+      }
+      std::vector<Match>().swap(hits[i]);  // freed as we go
+    }
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+  }
+  return list.release();
+}
+
+// ---- contains_profanity_batch ---------------------------------------------------------------
+
+PyObject* contains_profanity_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
+  const std::size_t n = in.texts.size();
+  std::vector<std::uint8_t> found(n);  // a byte per text: threads never share one
+  const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
+  const bool done = run(in, bounds, workers, [&](std::size_t, std::size_t begin, std::size_t end, const Poll& poll) {
+    for (std::size_t i = begin; i < end; ++i) {
+      prefetch_text(in.texts, i, end);
+      if (in.is_null(i)) continue;
+      const std::optional<bool> any = filter.contains_profanity(in.texts[i], poll);
+      if (!any) return false;
+      found[i] = *any;
+    }
+    return true;
+  });
+  if (!done) return nullptr;
+  if (!in.arrow) {
+    Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
+    if (!list) return nullptr;
+    for (std::size_t i = 0; i < n; ++i) {
+      PyObject* answer = found[i] ? Py_True : Py_False;
+      Py_IncRef(answer);
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), answer);
+    }
+    return list.release();
+  }
+  auto column = std::make_shared<ColumnData>();
+  column->format = "b";
+  column->length = static_cast<std::int64_t>(n);
+  add_validity(in, *column);
+  column->owned.push_back(pack_bits(n, [&](std::size_t i) { return found[i] != 0; }));
+  column->buffers.push_back(column->owned.back().data());
+  return new_column(std::move(column));
+}
+
+// ---- censor_batch -------------------------------------------------------------------------
+
+// What one chunk's censoring left: the censored texts of the rows that changed, one
+// after the other, and the bytes its rows take in the result.
+struct CensoredChunk {
+  std::string bytes;
+  std::vector<std::size_t> ends;  // one per changed row, in row order
+  std::size_t result_bytes = 0;  // all rows of the chunk, changed or not
+  std::size_t view_bytes = 0;  // rows longer than a string view holds inline
+  std::size_t longest = 0;
+};
+
+constexpr std::size_t kInlineView = 12;
+
+// The result text of each row of chunk `c`, in order: `visit(row, text)`.
+template <class Visit>
+void for_each_result(const Input& in, const std::vector<std::uint8_t>& changed, const CensoredChunk& chunk,
+                     std::size_t begin, std::size_t end, Visit&& visit) {
+  std::size_t k = 0;
+  std::size_t from = 0;
+  for (std::size_t i = begin; i < end; ++i) {
+    if (!changed[i]) {
+      visit(i, in.texts[i]);
+      continue;
+    }
+    const std::size_t to = chunk.ends[k++];
+    visit(i, std::string_view(chunk.bytes).substr(from, to - from));
+    from = to;
+  }
+}
+
+PyObject* censored_list(Input& in, const std::vector<std::uint8_t>& changed,
+                        const std::vector<CensoredChunk>& chunks, const std::vector<std::size_t>& bounds) {
+  Ref list(PyList_New(static_cast<Py_ssize_t>(in.texts.size())));
+  if (!list) return nullptr;
+  for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
+    bool ok = signals_checked(c * kSignalStride);
+    for_each_result(in, changed, chunks[c], bounds[c], bounds[c + 1], [&](std::size_t i, std::string_view text) {
+      if (!ok) return;
+      // An unchanged text comes back as the very str it came as: our reference to it
+      // goes into the list.
+      PyObject* item = changed[i] ? PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size()))
+                                  : in.items.take(i);
+      ok = item && PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item) == 0;
+    });
+    if (!ok) return nullptr;
+  }
+  return list.release();
+}
+
+// Offsets ("u" or "U"): one data buffer, filled by the workers, each chunk at its place.
+template <class Offset>
+std::shared_ptr<ColumnData> offsets_column(const Input& in, const std::vector<std::uint8_t>& changed,
+                                           const std::vector<CensoredChunk>& chunks,
+                                           const std::vector<std::size_t>& bounds, std::size_t workers,
+                                           std::size_t total, bool& done) {
+  const std::size_t n = in.texts.size();
+  auto column = std::make_shared<ColumnData>();
+  column->format = sizeof(Offset) == 4 ? "u" : "U";
+  column->length = static_cast<std::int64_t>(n);
+  add_validity(in, *column);
+  column->owned.emplace_back((n + 1) * sizeof(Offset), ColumnBuffer::Fill::None);
+  column->owned.emplace_back(total, ColumnBuffer::Fill::None);
+  auto* offsets = reinterpret_cast<Offset*>(column->owned[column->owned.size() - 2].data());
+  char* data = reinterpret_cast<char*>(column->owned.back().data());
+  std::vector<std::size_t> starts(chunks.size());
+  for (std::size_t c = 1; c < chunks.size(); ++c) starts[c] = starts[c - 1] + chunks[c - 1].result_bytes;
+  offsets[n] = static_cast<Offset>(total);
+  done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll&) {
+    std::size_t at = starts[c];
+    for_each_result(in, changed, chunks[c], begin, end, [&](std::size_t i, std::string_view text) {
+      offsets[i] = static_cast<Offset>(at);
+      if (!text.empty()) std::memcpy(data + at, text.data(), text.size());  // a null row's is no pointer
+      at += text.size();
+    });
+    return true;
+  });
+  column->buffers.push_back(offsets);
+  column->buffers.push_back(data);
+  return column;
+}
+
+// Views ("vu"): one data buffer per chunk, made by the worker that fills it.
+std::shared_ptr<ColumnData> views_column(const Input& in, const std::vector<std::uint8_t>& changed,
+                                         const std::vector<CensoredChunk>& chunks,
+                                         const std::vector<std::size_t>& bounds, std::size_t workers, bool& done) {
+  const std::size_t n = in.texts.size();
+  auto column = std::make_shared<ColumnData>();
+  column->format = "vu";
+  column->length = static_cast<std::int64_t>(n);
+  add_validity(in, *column);
+  column->owned.emplace_back(16 * n, ColumnBuffer::Fill::None);
+  auto* views = reinterpret_cast<std::uint8_t*>(column->owned.back().data());
+  std::vector<ColumnBuffer> data(chunks.size());
+  done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll&) {
+    data[c] = ColumnBuffer(chunks[c].view_bytes, ColumnBuffer::Fill::None);
+    char* out = reinterpret_cast<char*>(data[c].data());
+    std::int32_t at = 0;
+    for_each_result(in, changed, chunks[c], begin, end, [&](std::size_t i, std::string_view text) {
+      std::uint8_t* view = views + 16 * i;
+      std::memset(view, 0, 16);  // an inline text's unused bytes are zero
+      const auto length = static_cast<std::int32_t>(text.size());
+      std::memcpy(view, &length, 4);
+      if (text.size() <= kInlineView) {
+        if (!text.empty()) std::memcpy(view + 4, text.data(), text.size());
+        return;
+      }
+      std::memcpy(view + 4, text.data(), 4);
+      const auto index = static_cast<std::int32_t>(c);
+      std::memcpy(view + 8, &index, 4);
+      std::memcpy(view + 12, &at, 4);
+      std::memcpy(out + at, text.data(), text.size());
+      at += length;
+    });
+    return true;
+  });
+  column->buffers.push_back(views);
+  column->owned.emplace_back(8 * chunks.size());
+  auto* sizes = reinterpret_cast<std::int64_t*>(column->owned.back().data());
+  for (std::size_t c = 0; c < chunks.size(); ++c) {
+    sizes[c] = static_cast<std::int64_t>(chunks[c].view_bytes);
+    column->buffers.push_back(data[c].data());
+  }
+  column->buffers.push_back(sizes);
+  for (ColumnBuffer& buffer : data) column->owned.push_back(std::move(buffer));
+  return column;
+}
+
+PyObject* censor_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
+  const std::size_t n = in.texts.size();
+  std::vector<std::uint8_t> changed(n);
+  const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
+  std::vector<CensoredChunk> chunks(bounds.size() - 1);
+  const bool done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
+    CensoredChunk& chunk = chunks[c];
+    for (std::size_t i = begin; i < end; ++i) {
+      prefetch_text(in.texts, i, end);
+      if (in.is_null(i)) continue;
+      const std::string_view text = in.texts[i];
+      std::optional<std::vector<Match>> hits = filter.find(text, poll);
+      if (!hits) return false;
+      std::size_t size = text.size();
+      if (!hits->empty()) {
+        changed[i] = 1;
+        chunk.bytes += censor::apply(text, *hits, filter.censor_style(), filter.mask_char());
+        size = chunk.bytes.size() - (chunk.ends.empty() ? 0 : chunk.ends.back());
+        chunk.ends.push_back(chunk.bytes.size());
+      }
+      chunk.result_bytes += size;
+      if (size > kInlineView) chunk.view_bytes += size;
+      chunk.longest = std::max(chunk.longest, size);
+    }
+    return true;
+  });
+  if (!done) return nullptr;
+  if (!in.arrow) return censored_list(in, changed, chunks, bounds);
+
+  std::size_t total = 0;
+  std::size_t longest = 0;
+  std::size_t widest_chunk = 0;
+  for (const CensoredChunk& chunk : chunks) {
+    total += chunk.result_bytes;
+    longest = std::max(longest, chunk.longest);
+    widest_chunk = std::max(widest_chunk, chunk.view_bytes);
+  }
+  std::shared_ptr<ColumnData> column;
+  bool filled = false;
+  if (in.arrow->layout == StringLayout::Views) {
+    if (widest_chunk > static_cast<std::size_t>(INT32_MAX)) {
+      PyErr_Format(PyExc_OverflowError, "a censored text of %zu bytes does not fit a string view", longest);
+      return nullptr;
+    }
+    column = views_column(in, changed, chunks, bounds, workers, filled);
+  } else if (in.arrow->layout == StringLayout::Offsets32 && total <= static_cast<std::size_t>(INT32_MAX)) {
+    column = offsets_column<std::int32_t>(in, changed, chunks, bounds, workers, total, filled);
+  } else {
+    // Also a "u" column whose censored texts outgrow 32-bit offsets.
+    column = offsets_column<std::int64_t>(in, changed, chunks, bounds, workers, total, filled);
+  }
+  if (!filled) return nullptr;
+  return new_column(std::move(column));
+}
+
+}  // namespace
+
+PyObject* call_batch(BatchCall call, const Tarnwhisk& filter, PyObject* texts, PyObject* workers) {
+  std::size_t threads = 1;
+  if (!parse_workers(workers, threads)) return nullptr;
+  Input in;
+  if (!read_input(texts, in)) return nullptr;
+  switch (call) {
+    case BatchCall::Find:
+      return find_batch(filter, in, threads);
+    case BatchCall::Censor:
+      return censor_batch(filter, in, threads);
+    case BatchCall::ContainsProfanity:
+      return contains_profanity_batch(filter, in, threads);
+  }
+  PyErr_SetString(PyExc_SystemError, "tarnwhisk internal error: unknown batch call");
+  return nullptr;
+}
+
+}  // namespace tarnwhisk::py
