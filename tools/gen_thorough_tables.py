@@ -204,6 +204,13 @@ class Data:
             if m and m.group(1).lower() != looks:
                 out[cp] = (m.group(1).lower(), "name")
                 continue
+            # Styled letters ("MATHEMATICAL BOLD CAPITAL I") are the letter they are a
+            # style of, whatever it looks like.
+            compat = unicodedata2.normalize("NFKC", chr(cp))
+            if len(compat) == 1 and compat.isascii() and compat.isalpha() \
+                    and compat.lower() != looks:
+                out[cp] = (compat.lower(), "compatibility")
+                continue
             folded = self.letter_after_fold(cp)
             if folded and folded != looks:
                 out[cp] = (folded, "case fold")
@@ -427,8 +434,9 @@ def gen_confusable(data):
                 f"Han, Bopomofo, kana and Hangul, nor for emoji ({len(data.kept)} entries). And, "
                 "for the look-alikes that "
                 "may stand for another letter, that letter: the one their name ends in "
-                "(\"CYRILLIC SMALL LETTER U\"), else the one their case fold, with diacritics "
-                "stripped, looks like (\"GREEK CAPITAL LETTER IOTA\").",
+                "(\"CYRILLIC SMALL LETTER U\"), else the one they are a style of (\"MATHEMATICAL "
+                "BOLD CAPITAL I\"), else the one their case fold, with diacritics stripped, "
+                "looks like (\"GREEK CAPITAL LETTER IOTA\").",
                 f"{len(conf)} sources x 5 + {len(alt)} second readings x 8 + {len(symbols)} "
                 f"sources that are not letters x 4 = {size} bytes."),
         *includes("algorithm", "iterator"),
