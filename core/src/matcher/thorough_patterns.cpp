@@ -24,8 +24,15 @@ bool is_vowel(char c) noexcept { return std::string_view("aeouAU").find(c) != st
 // The characters of a word or phrase that masks may stand for: letters, codes, spaces.
 constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAGIJU ";
 
-// The most characters of one word that may be written two ways (2^n variants).
-constexpr std::size_t kMaxChoicePoints = 4;
+// A place where a word may be written more than one way, and how many ways.
+struct ChoicePoint {
+  std::size_t k;  // the character
+  unsigned ways;
+  enum Kind { kF, kDoubled, kPair } kind;
+};
+
+// The most patterns one word may have (the places taken in order while they fit).
+constexpr std::size_t kMaxVariants = 32;
 
 }  // namespace
 
@@ -65,39 +72,90 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
     }
     out.choices.by_pattern[it->second].push_back(std::move(choice));
   };
+  // Every variant of every word, before the ones that may not stay are dropped.
+  struct Variant {
+    std::string pattern;
+    PatternChoice choice;
+    bool pairs;  // some two letters written as a run of their code
+  };
+  std::vector<Variant> variants_of_all;
   for (std::size_t i = 0; i < entries.size(); ++i) {
     const NormalizedText nt = normalize(entries[i].word, NormalizationLevel::Thorough);
     if (nt.text.empty()) continue;
-    // The characters of the form. Each f may also be written "ph"; each doubled letter
-    // may also be written as two different characters ("he1l": l and a code for i or
-    // l), which the text keeps apart, so a word has a variant for each choice.
+    // The characters of the form, and the places where a word may be written more than
+    // one way, which the text keeps apart, so that a word has a pattern for each choice:
+    // an f as "ph"; a doubled letter as two different characters ("he1l": l and a code
+    // for i or l), and a doubled f also as "phf", "fph" or "phph"; two different letters
+    // that one code stands for as a run of that code ("m||f", "@$5!1ck", "c@@chie").
     std::vector<std::pair<std::size_t, std::size_t>> chars;  // byte start, length
-    std::vector<std::size_t> choice_points;
     for (std::size_t b = 0; b < nt.text.size();) {
-      const std::size_t len = utf8::char_len(nt.text, b);
-      if ((nt.text[b] == 'f' || (nt.flags[chars.size()] & kDoubled)) && choice_points.size() < kMaxChoicePoints)
-        choice_points.push_back(chars.size());
-      chars.emplace_back(b, len);
-      b += len;
+      chars.emplace_back(b, utf8::char_len(nt.text, b));
+      b += chars.back().second;
     }
-    for (std::size_t v = 0; v < (std::size_t{1} << choice_points.size()); ++v) {
+    auto doubled_at = [&](std::size_t k) { return (nt.flags[k] & kDoubled) != 0; };
+    auto letter_at = [&](std::size_t k) { return chars[k].second == 1 ? nt.text[chars[k].first] : '\0'; };
+    auto pair_code = [&](std::size_t k) -> char {  // the code for letters k and k+1, or 0
+      if (k + 1 >= chars.size() || doubled_at(k) || doubled_at(k + 1)) return 0;
+      const char x = letter_at(k), y = letter_at(k + 1);
+      return x >= 'a' && x <= 'z' && y >= 'a' && y <= 'z' && x != y ? thorough::code_for(x, y) : 0;
+    };
+    std::vector<ChoicePoint> points;
+    std::size_t variants = 1;
+    for (std::size_t k = 0; k < chars.size(); ++k) {
+      ChoicePoint p{k, 1, ChoicePoint::kPair};
+      if (doubled_at(k)) {
+        p = {k, letter_at(k) == 'f' ? 5u : 2u, ChoicePoint::kDoubled};
+      } else if (letter_at(k) == 'f') {
+        p = {k, 2, ChoicePoint::kF};
+      } else if (pair_code(k) != 0) {
+        p.ways = 2;
+      }
+      if (p.ways > 1 && variants * p.ways <= kMaxVariants) {
+        points.push_back(p);
+        variants *= p.ways;
+      }
+    }
+    for (std::size_t v = 0; v < variants; ++v) {
+      std::vector<unsigned> way(chars.size(), 0);  // the way chosen at each character
+      bool overlapping = false;
+      for (std::size_t p = 0, rest = v; p < points.size(); rest /= points[p].ways, ++p) {
+        way[points[p].k] = static_cast<unsigned>(rest % points[p].ways);
+        // A pair taken as a code uses the next character too.
+        overlapping = overlapping || (p > 0 && points[p - 1].kind == ChoicePoint::kPair &&
+                                      points[p - 1].k + 1 == points[p].k && way[points[p - 1].k] != 0 &&
+                                      way[points[p].k] != 0);
+      }
+      if (overlapping) continue;
+      bool pairs = false;
       std::string pattern;
       PatternChoice choice{static_cast<std::uint32_t>(i), {}, {}};
       std::uint32_t position = 0;  // characters of an occurrence so far
       for (std::size_t k = 0; k < chars.size(); ++k) {
         const auto [b, len] = chars[k];
-        bool other = false;  // this character's second way
-        for (std::size_t p = 0; p < choice_points.size(); ++p) other = other || (choice_points[p] == k && (v >> p & 1));
-        const bool doubled = (nt.flags[k] & kDoubled) != 0;
-        if (other && !doubled) {  // f as "ph"
+        const bool doubled = doubled_at(k);
+        if (way[k] != 0 && !doubled && letter_at(k) == 'f') {  // f as "ph"
           pattern += "ph";
           position += 2;
           continue;
         }
-        if (other) {  // a double letter as two characters
-          pattern.append(nt.text, b, len);
-          pattern.append(nt.text, b, len);
-          position += 2;
+        if (way[k] != 0 && doubled) {  // a double letter as two characters
+          static constexpr const char* kDoubleF[] = {"", "ff", "phf", "fph", "phph"};
+          if (letter_at(k) == 'f') {
+            pattern += kDoubleF[way[k]];
+            position += static_cast<std::uint32_t>(std::string_view(kDoubleF[way[k]]).size());
+          } else {
+            pattern.append(nt.text, b, len);
+            pattern.append(nt.text, b, len);
+            position += 2;
+          }
+          continue;
+        }
+        if (way[k] != 0) {  // two letters as one run of their code
+          pairs = true;
+          pattern += pair_code(k);
+          choice.doubled.push_back(position);
+          ++position;
+          ++k;
           continue;
         }
         if (doubled) choice.doubled.push_back(position);
@@ -111,7 +169,7 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
         }
         ++position;
       }
-      add(pattern, choice);
+      variants_of_all.push_back({pattern, choice, pairs});
       // A phrase spelled out letter by letter loses its spaces with the separators
       // ("c a m e l j o c k e y"): the phrase without them, for letters joined so.
       if (pattern.find(' ') != std::string::npos) {
@@ -130,7 +188,7 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
           }
           b += len;
         }
-        add(joined, without);
+        variants_of_all.push_back({std::move(joined), std::move(without), pairs});
       }
     }
     // Masks: a word of letters may be written with "*" for a stretch of its inner
@@ -149,6 +207,26 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
       out.choices.mask_words.emplace_back(static_cast<std::uint32_t>(i), std::move(letters));
     }
   }
+  // A run of a code that stands for two letters of one word must not also be a way of
+  // writing another word in as many bytes: the automaton reports one pattern for an
+  // occurrence, and a run that the text does not have would then hide the other word
+  // ("cu1@" is "culo", not "culiao" with "li" and "ao" run together).
+  const auto& accepts = thorough_accepts();
+  std::map<std::size_t, std::vector<const Variant*>> by_size;
+  for (const Variant& v : variants_of_all) by_size[v.pattern.size()].push_back(&v);
+  auto hides_another = [&](const Variant& v) {
+    for (const Variant* w : by_size[v.pattern.size()]) {
+      if (w->choice.entry == v.choice.entry) continue;
+      std::size_t j = 0;
+      while (j < v.pattern.size() && (accepts[static_cast<unsigned char>(v.pattern[j])] &
+                                      accepts[static_cast<unsigned char>(w->pattern[j])]).any())
+        ++j;
+      if (j == v.pattern.size()) return true;
+    }
+    return false;
+  };
+  for (const Variant& v : variants_of_all)
+    if (!v.pairs || !hides_another(v)) add(v.pattern, v.choice);
   return out;
 }
 
