@@ -5,6 +5,7 @@
 #include <string_view>
 #include <string>
 
+#include "matcher/l_for_i.hpp"
 #include "normalize/thorough.hpp"
 #include "tarnwhisk/normalize.hpp"
 #include "utf8.hpp"
@@ -14,9 +15,8 @@ namespace tarnwhisk {
 namespace {
 
 // Real letters that writers put for another ("fvck"). The text keeps them as they are,
-// so the other letters of the word must still match. (An l for an i is taken only where
-// no vowel follows, see below: before one it makes words of the dictionaries, "darkle",
-// "tittles", "flotte".)
+// so the other letters of the word must still match. (An l for an i is taken apart, see
+// below: in a few words it spells a word of the dictionaries.)
 constexpr std::pair<char, char> kStandIns[] = {{'u', 'v'}};
 
 bool is_vowel(char c) noexcept { return std::string_view("aeouAU").find(c) != std::string_view::npos; }
@@ -92,6 +92,7 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
       chars.emplace_back(b, utf8::char_len(nt.text, b));
       b += chars.back().second;
     }
+    const std::uint64_t refused = l_for_i_refused(nt.text);
     auto doubled_at = [&](std::size_t k) { return (nt.flags[k] & kDoubled) != 0; };
     auto letter_at = [&](std::size_t k) { return chars[k].second == 1 ? nt.text[chars[k].first] : '\0'; };
     auto pair_code = [&](std::size_t k) -> char {  // the code for letters k and k+1, or 0
@@ -161,8 +162,10 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
         if (doubled) choice.doubled.push_back(position);
         const char ch = nt.text[b];
         if (len == 1 && !doubled && thorough::is_letter(static_cast<unsigned char>(ch))) choice.single.push_back(position);
-        // An i that no vowel follows may be written l ("dlck", "bltch", "schelss").
-        if (ch == 'i' && len == 1 && (k + 1 == chars.size() || !is_vowel(nt.text[chars[k + 1].first]))) {
+        // An i may be written l ("dlck", "bltch", "mlerda"), but where that spells a
+        // word of the dictionaries ("darkle").
+        if (ch == 'i' && len == 1 && (k >= 64 ? k + 1 == chars.size() || !is_vowel(nt.text[chars[k + 1].first])
+                                              : !(refused >> k & 1))) {
           pattern += 'I';
         } else {
           pattern.append(nt.text, b, len);
