@@ -355,7 +355,7 @@ void Writer::feed(std::string_view src, std::size_t base) {
       } else if (!after_single_ && token_len_ != 1) {
         token_len_ = 0;
         if (!is_separator(u.c)) {
-          run_start_ = {kNone, kNone};
+          run_start_ = kNoMark;
           chain_ends();
         }
         append(u.c, u.flags, e);
@@ -396,18 +396,19 @@ void Writer::unit(char32_t c, std::uint8_t flags, SourceRange e) {
     if (token_len_ == 0) {
       // A token starts. The separators before it may go if it and the letter before them
       // are single letters; otherwise they stay.
-      gap_ = after_single_ ? run_start_ : Mark{kNone, kNone};
+      gap_ = after_single_ ? run_start_ : kNoMark;
       if (gap_.chars == kNone) {
         chain_ends();
       } else {
         gap_run_ = run_;
       }
       after_single_ = false;
-      run_start_ = {kNone, kNone};
+      run_start_ = kNoMark;
+      token_first_ = {c, e, flags};
     }
     if (++token_len_ == 2) {
       // Not a single letter: the chain before it ends, and the run before it stays.
-      gap_ = {kNone, kNone};
+      gap_ = kNoMark;
       chain_ends();
     }
     append(c, flags, e);
@@ -427,7 +428,7 @@ void Writer::unit(char32_t c, std::uint8_t flags, SourceRange e) {
       run_ += c;
     }
   } else {
-    run_start_ = {kNone, kNone};
+    run_start_ = kNoMark;
     after_single_ = false;
     chain_ends();
   }
@@ -441,6 +442,8 @@ void Writer::token_ends() {
     return;
   }
   after_single_ = true;
+  single_prev_ = single_last_;
+  single_last_ = token_first_;
   if (gap_.chars == kNone) {
     chain_ends();
     chain_ = 1;
@@ -459,13 +462,13 @@ void Writer::token_ends() {
       chain_run_ = gap_run_;
       gap_last_ = gap_;
     }
-    gap_ = {kNone, kNone};
+    gap_ = kNoMark;
     return;
   }
   ++chain_;
   gap_prev_ = gap_last_;
   gap_last_ = gap_;
-  gap_ = {kNone, kNone};
+  gap_ = kNoMark;
   if (chain_ == 3) {
     drop_runs(2);
   } else if (chain_ > 3) {
@@ -474,16 +477,10 @@ void Writer::token_ends() {
 }
 
 // Takes back everything from the run before the chain's second-to-last single letter
-// (count 2) or before its last (count 1), and writes those letters again, flagged
-// kJoined. Runs and letters are ASCII, one byte a character.
+// (count 2) or before its last (count 1), puts the letter before that run back as it
+// was before the run (a run of "|" merges into a stretched i), and writes the single
+// letters again as they came, flagged kJoined.
 void Writer::drop_runs(std::size_t count) {
-  Char letters[2];
-  std::size_t n = 0;
-  if (count == 2) {
-    const std::size_t k = index(gap_last_.chars) - 1;
-    letters[n++] = {static_cast<unsigned char>(out_.text[byte_index(gap_last_.bytes) - 1]), out_.offsets[k], out_.flags[k]};
-  }
-  letters[n++] = {static_cast<unsigned char>(out_.text.back()), out_.offsets.back(), out_.flags.back()};
   const Mark at = count == 2 ? gap_prev_ : gap_last_;
   const std::size_t keep_chars = index(at.chars), keep_bytes = byte_index(at.bytes);
   out_.text.resize(keep_bytes);
@@ -491,36 +488,37 @@ void Writer::drop_runs(std::size_t count) {
   out_.flags.resize(keep_chars);
   chars_ = at.chars;
   bytes_ = at.bytes;
-  last_ = 0;
-  if (!out_.text.empty()) {
-    std::size_t b = out_.text.size() - 1;
-    while (b > 0 && utf8::is_continuation(static_cast<unsigned char>(out_.text[b]))) --b;
-    last_ = utf8::decode(out_.text, b, out_.text.size() - b);
-  }
-  for (std::size_t k = 0; k < n; ++k)
-    append(letters[k].c, static_cast<std::uint8_t>(letters[k].flags | kJoined), letters[k].entry);
-  gap_prev_ = gap_last_ = {kNone, kNone};
+  // The letter before the run (ASCII, one byte) is open: stable() leaves it to us.
+  out_.text.back() = static_cast<char>(at.before.c);
+  out_.offsets.back() = at.before.entry;
+  out_.flags.back() = at.before.flags;
+  last_ = at.before.c;
+  if (count == 2) append(single_prev_.c, static_cast<std::uint8_t>(single_prev_.flags | kJoined), single_prev_.entry);
+  append(single_last_.c, static_cast<std::uint8_t>(single_last_.flags | kJoined), single_last_.entry);
+  gap_prev_ = gap_last_ = kNoMark;
 }
 
 // The chain of single letters can grow no more: runs in it that were kept stay.
 void Writer::chain_ends() {
   if (chain_ == 0) return;
   chain_ = 0;
-  gap_prev_ = gap_last_ = {kNone, kNone};
+  gap_prev_ = gap_last_ = kNoMark;
 }
 
 std::pair<std::size_t, std::size_t> Writer::stable() const noexcept {
   // The last character may merge with the next one; a run of separators after a single
-  // letter may go, until what follows it is known.
+  // letter may go, until what follows it is known, and then the letters after it may
+  // merge with the single letter before it ("a a a" is one stretched a), or that letter
+  // be put back as it was before the run: that letter (ASCII, one byte) stays open too.
   Mark open = here();
   if (chars_ > 0) {
     std::size_t b = out_.text.size() - 1;
     while (b > 0 && utf8::is_continuation(static_cast<unsigned char>(out_.text[b]))) --b;
-    open = {chars_ - 1, bytes_ - (out_.text.size() - b)};
+    open = {chars_ - 1, bytes_ - (out_.text.size() - b), {}};
   }
-  const Mark after_single = after_single_ ? run_start_ : Mark{kNone, kNone};
-  for (const Mark& m : {gap_last_, gap_prev_, gap_, after_single})
-    if (m.chars != kNone && m.chars < open.chars) open = m;
+  const Mark& after_single = after_single_ ? run_start_ : kNoMark;
+  for (const Mark* m : {&gap_last_, &gap_prev_, &gap_, &after_single})
+    if (m->chars != kNone && m->chars - 1 < open.chars) open = {m->chars - 1, m->bytes - 1, {}};
   return {index(open.chars), byte_index(open.bytes)};
 }
 

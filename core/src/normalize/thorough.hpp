@@ -94,28 +94,38 @@ class Writer {
   std::pair<std::size_t, std::size_t> stable() const noexcept;
 
  private:
+  struct Char {
+    char32_t c;
+    SourceRange entry;
+    std::uint8_t flags;
+  };
   // A place in the result, counted over everything written (the owner may erase from
-  // the front): characters and bytes.
+  // the front): characters and bytes. A mark where a run of separators begins keeps the
+  // character before it (a single letter) as it was then: the run may merge into it and
+  // is taken back whole when it goes.
   struct Mark {
     std::size_t chars;
     std::size_t bytes;
+    Char before;
   };
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  static constexpr Mark kNoMark{kNone, kNone, {}};
 
   void unit(char32_t c, std::uint8_t flags, SourceRange e);
   [[gnu::always_inline]] inline void append(char32_t c, std::uint8_t flags, SourceRange e);
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);
-  Mark here() const noexcept { return {chars_, bytes_}; }
+  Mark here() const noexcept {
+    Mark m{chars_, bytes_, {last_, {}, 0}};
+    if (!out_.offsets.empty()) {
+      m.before.entry = out_.offsets.back();
+      m.before.flags = out_.flags.back();
+    }
+    return m;
+  }
   std::size_t index(std::size_t chars) const noexcept { return out_.offsets.size() - (chars_ - chars); }
   std::size_t byte_index(std::size_t bytes) const noexcept { return out_.text.size() - (bytes_ - bytes); }
-
-  struct Char {
-    char32_t c;
-    SourceRange entry;
-    std::uint8_t flags;
-  };
 
   NormalizedText& out_;
   char32_t last_ = 0;      // the last character written
@@ -123,11 +133,14 @@ class Writer {
   std::size_t bytes_ = 0;
   std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
   bool after_single_ = false;     // a single-letter token ended and only separators came since
-  Mark run_start_{kNone, kNone};  // where the separators after the last token begin
-  Mark gap_{kNone, kNone};        // the run before the token in progress, if after a single
+  Mark run_start_ = kNoMark;      // where the separators after the last token begin
+  Mark gap_ = kNoMark;            // the run before the token in progress, if after a single
   std::size_t chain_ = 0;         // single-letter tokens in the chain so far
-  Mark gap_last_{kNone, kNone};   // the run before the chain's last single letter
-  Mark gap_prev_{kNone, kNone};   // the run before the one before
+  Mark gap_last_ = kNoMark;       // the run before the chain's last single letter
+  Mark gap_prev_ = kNoMark;       // the run before the one before
+  Char token_first_{};            // the first letter of the token in progress, as it came
+  Char single_last_{};            // the last single letter, as it came
+  Char single_prev_{};            // the one before
   std::u32string run_;            // the separators since the last token, as they came
   std::u32string gap_run_;        // ... before the token in progress
   std::u32string chain_run_;      // ... between the chain's first two single letters
