@@ -323,7 +323,9 @@ NormalizedText collapse_stage(NormalizedText in) {
 
 namespace {
 
-// The codes are the only upper-case letters of the thorough text.
+// Upper-case letters are codes in the thorough text. A letter merges into a stretched
+// code that stands for it, and a code into a stretched letter (merge_into): the quick
+// paths leave both to append().
 constexpr bool is_upper(char32_t c) noexcept { return c - 'A' < 26u; }
 
 // Writes the UTF-8 form of c (>= 0x80) at p; returns the end.
@@ -495,9 +497,10 @@ std::size_t Writer::ascii_chars(const char* src, std::size_t i, std::size_t stop
 #if TARNWHISK_SSE2
 // Whole blocks of 16 ASCII bytes from src[i, n) while the writer is quiet (no single
 // letter waits, no chain is open, the last character is no code that a letter could
-// take the place of) and the block keeps it so: no byte folds specially and no letter is
-// single (but for one at its end, which may start a word). Every byte becomes its lower case with the identity entry, but for a byte equal
-// to the one before, which merges into that one's character. Returns where it stopped.
+// take the place of) and the block keeps it so: no byte folds specially, and no single
+// letter may start a chain. Every byte becomes its lower case with the identity entry,
+// but for a byte equal to the one before, which merges into that one's character.
+// Returns where it stopped.
 std::size_t Writer::ascii_blocks(const char* src, std::size_t i, std::size_t n, std::size_t base) {
   if (after_single_ || gap_.chars != kNone || chain_ != 0 || is_upper(last_) || i + 16 > n) return i;
   const std::size_t start = i;

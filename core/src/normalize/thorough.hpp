@@ -86,6 +86,8 @@ NormalizedText collapse_stage(NormalizedText in);
 class Writer {
  public:
   explicit Writer(NormalizedText& out) noexcept : out_(out) {}
+  Writer(const Writer&) = delete;  // it points into its own buffers
+  Writer& operator=(const Writer&) = delete;
   // Normalises the next piece, which starts at source byte `base`.
   void feed(std::string_view src, std::size_t base);
   // The source has ended: settles what waited for what follows.
@@ -131,6 +133,7 @@ class Writer {
   // The last character written, staged or not (there is one when last_ != kNoChar).
   SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
   std::uint8_t& last_flags() noexcept { return o_ != obuf_ ? fbuf_[o_ - obuf_ - 1] : out_.flags.back(); }
+  // The place after the last character written, and that character.
   Mark here() noexcept {
     Mark m{chars_ + static_cast<std::size_t>(o_ - obuf_), bytes_ + static_cast<std::size_t>(t_ - tbuf_), {last_, {}, 0}};
     if (last_ != kNoChar) {
