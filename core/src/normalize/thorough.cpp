@@ -457,7 +457,7 @@ inline void Writer::put(char32_t c, std::uint8_t flags, SourceRange e) {
     if (!letter) token_len_ = 0;
     append(c, flags, e);
   } else {
-    unit(c, flags, e);
+    unit(c, flags, e.start, e.end);
   }
 }
 
@@ -612,7 +612,8 @@ void Writer::finish() {
   flush();
 }
 
-void Writer::unit(char32_t c, std::uint8_t flags, SourceRange e) {
+void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end) {
+  const SourceRange e{start, end};
   if (is_letter(c, flags)) {
     if (token_len_ == 0) {
       // A token starts. The separators before it may go if it and the letter before them

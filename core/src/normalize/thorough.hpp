@@ -120,7 +120,9 @@ class Writer {
   std::size_t ascii_chars(const char* src, std::size_t i, std::size_t stop, std::size_t base);
   std::size_t ascii_blocks(const char* src, std::size_t i, std::size_t n, std::size_t base);
   void put(char32_t c, std::uint8_t flags, SourceRange e);
-  void unit(char32_t c, std::uint8_t flags, SourceRange e);
+  // (The entry comes as two numbers: a SourceRange argument is put together on the
+  // stack from its two halves and read back whole, which stalls.)
+  void unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end);
   void append(char32_t c, std::uint8_t flags, SourceRange e);
   void merge(char32_t m, std::uint8_t flags, std::size_t end);
   void token_ends();
