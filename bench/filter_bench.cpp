@@ -56,7 +56,8 @@ void BM_Baseline_LowerCopy(benchmark::State& state) {
 }
 BENCHMARK(BM_Baseline_LowerCopy)->Unit(benchmark::kMillisecond);
 
-// find() with the default filter (English built-in list) at level None, Basic, Aggressive.
+// find() with the default filter (English built-in list) at level None, Basic, Aggressive,
+// Thorough.
 void BM_Find(benchmark::State& state) {
   const std::string& text = prose_with_words();
   TarnwhiskBuilder builder;
@@ -71,7 +72,7 @@ void BM_Find(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
   state.counters["hits"] = static_cast<double>(hits);
 }
-BENCHMARK(BM_Find)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Find)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
 
 // find() at level Basic with the text cut into pieces of about range(0) bytes (0: never
 // cut): the piece size trades per-piece set-up against the working set staying in cache.
@@ -148,7 +149,27 @@ void BM_NormalizeOnly(benchmark::State& state) {
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
 }
-BENCHMARK(BM_NormalizeOnly)->Arg(0)->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_NormalizeOnly)->Arg(0)->Arg(1)->Arg(2)->Arg(3)->Unit(benchmark::kMillisecond);
+
+// find() on messages of about 100 bytes cut from the same prose, one call each, at the
+// level range(0): the cost of a call for the short texts most callers check.
+void BM_FindMessage(benchmark::State& state) {
+  static const std::vector<std::string> messages = [] {
+    std::vector<std::string> out;
+    for (std::size_t at = 0; out.size() < 256; at += 100) out.push_back(prose_with_words().substr(at, 100));
+    return out;
+  }();
+  const Tarnwhisk f = build_or_die(std::move(TarnwhiskBuilder().normalization(static_cast<NormalizationLevel>(state.range(0)))));
+  std::size_t k = 0, bytes = 0;
+  for (auto _ : state) {
+    const std::string& m = messages[k++ % messages.size()];
+    auto found = f.find(m);
+    benchmark::DoNotOptimize(found.data());
+    bytes += m.size();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(BM_FindMessage)->Arg(1)->Arg(3)->Unit(benchmark::kMicrosecond);
 
 // censor() with the default filter at level Basic.
 void BM_Censor(benchmark::State& state) {

@@ -1,11 +1,14 @@
 // Normalisation throughput: the one-pass pipeline that normalize() runs beside the same
 // pipeline run stage by stage (normalize_by_stages), on English-like prose, on the same
 // prose with line breaks and apostrophes (characters that are neither letters nor
-// separators), and on text with 30% non-ASCII characters, at both non-trivial levels;
-// and normalize_into() with
-// one result reused across calls, as a caller that normalises many texts or pieces does.
-// Bytes are source bytes.
+// separators), and on text with 30% non-ASCII characters, at the levels Basic, Aggressive
+// and Thorough; normalize_into() with one result reused across calls, as a caller that
+// normalises many texts or pieces does; and short messages of about 100 bytes, one call
+// each. Bytes are source bytes.
 #include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
 
 #include "corpus.hpp"
 #include "normalize/stages.hpp"
@@ -75,6 +78,36 @@ BENCHMARK_CAPTURE(ByStages, mixed30_basic, mixed_text, NormalizationLevel::Basic
 BENCHMARK_CAPTURE(OnePass, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
 BENCHMARK_CAPTURE(IntoReused, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
 BENCHMARK_CAPTURE(ByStages, mixed30_aggressive, mixed_text, NormalizationLevel::Aggressive);
+BENCHMARK_CAPTURE(OnePass, prose_thorough, prose_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(IntoReused, prose_thorough, prose_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(ByStages, prose_thorough, prose_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(OnePass, prose_lines_thorough, prose_lines_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(ByStages, prose_lines_thorough, prose_lines_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(OnePass, mixed30_thorough, mixed_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(IntoReused, mixed30_thorough, mixed_text, NormalizationLevel::Thorough);
+BENCHMARK_CAPTURE(ByStages, mixed30_thorough, mixed_text, NormalizationLevel::Thorough);
+
+// Messages of about 100 bytes of prose, normalised one call each into a reused result:
+// what the per-call set-up costs. Arg: the level.
+void Messages(benchmark::State& state) {
+  static const std::vector<std::string> messages = [] {
+    const std::string& prose = prose_text();
+    std::vector<std::string> out;
+    for (std::size_t at = 0; out.size() < 256; at += 100) out.push_back(prose.substr(at, 100));
+    return out;
+  }();
+  const auto level = static_cast<NormalizationLevel>(state.range(0));
+  tarnwhisk::NormalizedText out;
+  std::size_t k = 0, bytes = 0;
+  for (auto _ : state) {
+    const std::string& m = messages[k++ % messages.size()];
+    tarnwhisk::normalize_into(m, level, out);
+    benchmark::DoNotOptimize(out.offsets.data());
+    bytes += m.size();
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(bytes));
+}
+BENCHMARK(Messages)->Arg(1)->Arg(2)->Arg(3);
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
 #include "reference/naive_normalize.hpp"
 #include "tarnwhisk/normalize.hpp"
@@ -372,15 +373,133 @@ std::string thorough_text(std::mt19937_64& rng, std::size_t pieces) {
   return out;
 }
 
+// Chains of single letters, many of them equal or codes of one another, between runs of
+// separators that are often the same.
+std::string chain_text(std::mt19937_64& rng, std::size_t letters) {
+  static const char* const kLetters[] = {"a", "a", "b", "i", "l", "1", "!", "@", "ab", "?"};
+  static const char* const kRuns[] = {" ", " ", ".", "  ", " - ", "|"};
+  std::string out;
+  const char* run = kRuns[rng() % std::size(kRuns)];
+  for (std::size_t i = 0; i < letters; ++i) {
+    if (rng() % 4 == 0) run = kRuns[rng() % std::size(kRuns)];
+    out += kLetters[rng() % std::size(kLetters)];
+    out += run;
+  }
+  return out;
+}
+
+// Where the runs of equal characters meet the joining of single letters: the chain's
+// first letter takes in the letters after it ("a a a" is one stretched a); a "|" merges
+// into the stretched i or l before it, and a letter into the "|" run before it, where
+// those runs then go.
+const std::vector<std::string> kChainsThatMerge = {"x a a a y", "a a a", "b a a a a", "a  a  a  a", "a.a.a.b",
+                                                   "1|1|i|l|", "!1|a|a", "||i|a|a", "a||i||b", "11|i|a|a|"};
+
 TEST(Thorough, OnePassEqualsStages) {
   std::mt19937_64 rng(2026);
-  for (int round = 0; round < 4000; ++round) {
-    const std::string src = thorough_text(rng, 1 + rng() % 40);
+  std::vector<std::string> texts = kChainsThatMerge;
+  for (int round = 0; round < 4000; ++round) texts.push_back(thorough_text(rng, 1 + rng() % 40));
+  for (int round = 0; round < 2000; ++round) texts.push_back(chain_text(rng, 1 + rng() % 12));
+  for (const std::string& src : texts) {
     const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
     const NormalizedText fast = normalize(src, NormalizationLevel::Thorough);
     ASSERT_EQ(fast.text, staged.text) << src;
     ASSERT_EQ(fast.offsets, staged.offsets) << src;
     ASSERT_EQ(fast.flags, staged.flags) << src;
+  }
+}
+
+// Mostly-ASCII text for the paths that take 16 bytes at a time: words (capitalised,
+// with doubled and stretched letters), single letters and chains of them (across long
+// runs too), leetspeak,
+// runs longer than a block, now and then any ASCII byte, and every `foreign_every`
+// pieces on average (0: never) a piece of thorough_text.
+std::string thorough_prose(std::mt19937_64& rng, std::size_t bytes, std::size_t foreign_every) {
+  static const char* const kWords[] = {"the", "of", "And", "book", "little", "Seeing", "committee", "a", "I",
+                                       "f u c k", "s.h.i.t", "b|a|d", "a b", "x - y - z", "h3ll0", "sh!t", "@ss",
+                                       "a$$", "f**k", "ph0ne", "l1ke", "Aaah", "w0w", "i|l", "Is", "it's"};
+  static const char* const kGaps[] = {" ", " ", " ", " ", ", ", ". ", "\n", "'", "-", " - ", "\t", "  ", "..", "_|_"};
+  std::string out;
+  while (out.size() < bytes) {
+    const std::uint64_t r = rng() % 100;
+    if (foreign_every != 0 && rng() % foreign_every == 0) {
+      out += thorough_text(rng, 1);
+    } else if (r < 2) {
+      out.append(1 + rng() % 40, "aZ .!1|-"[rng() % 8]);
+    } else if (r < 3) {  // a chain of single letters across runs that may be longer than a block
+      static const char kSeparators[] = " .-\t*,/:;\\_~";
+      const std::string run(1 + rng() % 24, kSeparators[rng() % (sizeof kSeparators - 1)]);
+      for (std::size_t k = 2 + rng() % 3; k > 0; --k) (out += static_cast<char>('a' + rng() % 3)) += run;
+    } else if (r < 4) {
+      out += static_cast<char>(rng() % 128);
+    } else if (r < 55) {
+      out += kWords[rng() % std::size(kWords)];
+    } else if (r < 70) {
+      for (std::size_t k = 2 + rng() % 9; k > 0; --k) out += static_cast<char>((rng() % 4 == 0 ? 'A' : 'a') + rng() % 26);
+    } else {
+      out += kGaps[rng() % std::size(kGaps)];
+    }
+  }
+  return out;
+}
+
+// Long texts, each tried from every offset into a 16-byte block.
+TEST(Thorough, OnePassEqualsStagesOnLongMostlyAsciiText) {
+  std::mt19937_64 rng(4242);
+  for (int round = 0; round < 48; ++round) {
+    const std::size_t foreign_every = round % 3 == 0 ? 0 : (round % 3 == 1 ? 300 : 10);
+    const std::string long_text = round % 4 == 3 ? reference::ascii_heavy_text(rng, 500 + rng() % 3000, foreign_every)
+                                                 : thorough_prose(rng, 500 + rng() % 3000, foreign_every);
+    for (std::size_t shift = 0; shift < 16; ++shift) {
+      const std::string src = long_text.substr(shift);
+      const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+      const NormalizedText fast = normalize(src, NormalizationLevel::Thorough);
+      ASSERT_EQ(fast.text, staged.text) << "round " << round << " shift " << shift;
+      ASSERT_EQ(fast.offsets, staged.offsets) << "round " << round << " shift " << shift;
+      ASSERT_EQ(fast.flags, staged.flags) << "round " << round << " shift " << shift;
+    }
+  }
+}
+
+// The thorough text of `src` fed in pieces of 1 to `max_piece` bytes (cut at characters),
+// with the stable characters taken off the front of the result after every piece, as
+// the scan does, and put back together.
+NormalizedText thorough_in_pieces(const std::string& src, std::mt19937_64& rng, std::size_t max_piece) {
+  NormalizedText all, window;
+  PieceNormalizer writer(NormalizationLevel::Thorough, window);
+  const auto take = [&](std::size_t chars, std::size_t bytes) {
+    all.text.append(window.text, 0, bytes);
+    all.offsets.insert(all.offsets.end(), window.offsets.begin(), window.offsets.begin() + chars);
+    all.flags.insert(all.flags.end(), window.flags.begin(), window.flags.begin() + chars);
+    window.text.erase(0, bytes);
+    window.offsets.erase(window.offsets.begin(), window.offsets.begin() + chars);
+    window.flags.erase(window.flags.begin(), window.flags.begin() + chars);
+  };
+  for (std::size_t from = 0; from < src.size();) {
+    std::size_t to = from;
+    for (std::size_t want = 1 + rng() % max_piece; to < src.size() && to - from < want;) to += utf8::char_len(src, to);
+    writer.feed(std::string_view(src).substr(from, to - from), from);
+    const auto [chars, bytes] = writer.stable();
+    take(chars, bytes);
+    from = to;
+  }
+  writer.finish();
+  take(window.offsets.size(), window.text.size());
+  return all;
+}
+
+TEST(Thorough, PiecesWithTheStableFrontTakenOffEqualStages) {
+  std::mt19937_64 rng(61);
+  std::vector<std::string> texts = kChainsThatMerge;
+  for (int round = 0; round < 2000; ++round) texts.push_back(thorough_text(rng, 1 + rng() % 40));
+  for (int round = 0; round < 2000; ++round) texts.push_back(chain_text(rng, 1 + rng() % 12));
+  for (int round = 0; round < 60; ++round) texts.push_back(thorough_prose(rng, 200 + rng() % 2000, round % 2 ? 0 : 20));
+  for (const std::string& src : texts) {
+    const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+    const NormalizedText cut = thorough_in_pieces(src, rng, src.size() > 100 ? 1 + rng() % 100 : 1 + rng() % 8);
+    ASSERT_EQ(cut.text, staged.text) << src;
+    ASSERT_EQ(cut.offsets, staged.offsets) << src;
+    ASSERT_EQ(cut.flags, staged.flags) << src;
   }
 }
 

@@ -86,6 +86,8 @@ NormalizedText collapse_stage(NormalizedText in);
 class Writer {
  public:
   explicit Writer(NormalizedText& out) noexcept : out_(out) {}
+  Writer(const Writer&) = delete;  // it points into its own buffers
+  Writer& operator=(const Writer&) = delete;
   // Normalises the next piece, which starts at source byte `base`.
   void feed(std::string_view src, std::size_t base);
   // The source has ended: settles what waited for what follows.
@@ -94,43 +96,82 @@ class Writer {
   std::pair<std::size_t, std::size_t> stable() const noexcept;
 
  private:
-  // A place in the result, counted over everything written (the owner may erase from
-  // the front): characters and bytes.
-  struct Mark {
-    std::size_t chars;
-    std::size_t bytes;
-  };
-  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-
-  void unit(char32_t c, std::uint8_t flags, SourceRange e);
-  [[gnu::always_inline]] inline void append(char32_t c, std::uint8_t flags, SourceRange e);
-  void token_ends();
-  void chain_ends();
-  void drop_runs(std::size_t count);
-  Mark here() const noexcept { return {chars_, bytes_}; }
-  std::size_t index(std::size_t chars) const noexcept { return out_.offsets.size() - (chars_ - chars); }
-  std::size_t byte_index(std::size_t bytes) const noexcept { return out_.text.size() - (bytes_ - bytes); }
-
   struct Char {
     char32_t c;
     SourceRange entry;
     std::uint8_t flags;
   };
+  // A place in the result, counted over everything written (the owner may erase from
+  // the front): characters and bytes. A mark where a run of separators begins keeps the
+  // character before it (a single letter) as it was then: the run may merge into it and
+  // is taken back whole when it goes.
+  struct Mark {
+    std::size_t chars;
+    std::size_t bytes;
+    Char before;
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+  static constexpr Mark kNoMark{kNone, kNone, {}};
+  static constexpr char32_t kNoChar = 0xFFFFFFFF;  // last_ before the first character
+  // Characters are staged here, in the first-level cache, and appended to the result in
+  // bulk: when the buffers fill, before the result is read or cut, and when feed() ends.
+  static constexpr std::size_t kStaging = 512;
+
+  std::size_t ascii_chars(const char* src, std::size_t i, std::size_t stop, std::size_t base);
+  std::size_t ascii_blocks(const char* src, std::size_t i, std::size_t n, std::size_t base);
+  void put(char32_t c, std::uint8_t flags, SourceRange e);
+  // (The entry comes as two numbers: a SourceRange argument is put together on the
+  // stack from its two halves and read back whole, which stalls.)
+  void unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end);
+  void append(char32_t c, std::uint8_t flags, SourceRange e);
+  void merge(char32_t m, std::uint8_t flags, std::size_t end);
+  void token_ends();
+  void chain_ends();
+  void drop_runs(std::size_t count);
+  void flush();
+  void room(std::size_t n) {
+    if (static_cast<std::size_t>(obuf_ + kStaging - o_) < n) flush();
+  }
+  // The last character written, staged or not (there is one when last_ != kNoChar).
+  SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
+  std::uint8_t& last_flags() noexcept { return o_ != obuf_ ? fbuf_[o_ - obuf_ - 1] : out_.flags.back(); }
+  // The place after the last character written, and that character.
+  Mark here() noexcept {
+    Mark m{chars_ + static_cast<std::size_t>(o_ - obuf_), bytes_ + static_cast<std::size_t>(t_ - tbuf_), {last_, {}, 0}};
+    if (last_ != kNoChar) {
+      m.before.entry = last_entry();
+      m.before.flags = last_flags();
+    }
+    return m;
+  }
+  // Where a place lies in the result; only while nothing is staged.
+  std::size_t index(std::size_t chars) const noexcept { return out_.offsets.size() - (chars_ - chars); }
+  std::size_t byte_index(std::size_t bytes) const noexcept { return out_.text.size() - (bytes_ - bytes); }
 
   NormalizedText& out_;
-  char32_t last_ = 0;      // the last character written
-  std::size_t chars_ = 0;  // characters written in all (what the owner erased included)
-  std::size_t bytes_ = 0;
+  // Where the next character is staged. (The two pointers lie apart: a copy of both in
+  // one load, which the compiler likes to make, waits for the stores to them to retire.)
+  SourceRange* o_ = obuf_;
+  char32_t last_ = kNoChar;  // the last character written
+  std::size_t chars_ = 0;    // characters appended to the result in all (what the owner
+  std::size_t bytes_ = 0;    // erased included); the staged ones come on top
   std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
   bool after_single_ = false;     // a single-letter token ended and only separators came since
-  Mark run_start_{kNone, kNone};  // where the separators after the last token begin
-  Mark gap_{kNone, kNone};        // the run before the token in progress, if after a single
+  Mark run_start_ = kNoMark;      // where the separators after the last token begin
+  Mark gap_ = kNoMark;            // the run before the token in progress, if after a single
   std::size_t chain_ = 0;         // single-letter tokens in the chain so far
-  Mark gap_last_{kNone, kNone};   // the run before the chain's last single letter
-  Mark gap_prev_{kNone, kNone};   // the run before the one before
+  Mark gap_last_ = kNoMark;       // the run before the chain's last single letter
+  Mark gap_prev_ = kNoMark;       // the run before the one before
+  Char token_first_{};            // the first letter of the token in progress, as it came
+  Char single_last_{};            // the last single letter, as it came
+  Char single_prev_{};            // the one before
   std::u32string run_;            // the separators since the last token, as they came
   std::u32string gap_run_;        // ... before the token in progress
   std::u32string chain_run_;      // ... between the chain's first two single letters
+  char* t_ = tbuf_;
+  SourceRange obuf_[kStaging];
+  std::uint8_t fbuf_[kStaging];
+  char tbuf_[4 * kStaging];
 };
 
 }  // namespace tarnwhisk::thorough
