@@ -341,6 +341,22 @@ TEST(Matcher, SymbolNeighboursAgreeWithNaiveReference) {
   }
 }
 
+// After an absent occurrence the search starts again one byte later; where no byte of
+// the text is free of every pattern, it may rejoin the first search only where both are
+// at START. Here the search again finds "s c" and is at START after it, while the first
+// one is inside "cde"; taking the first one's results from there would lose "de".
+TEST(Matcher, ThoroughSearchAgainRejoinsOnlyWhereBothAreAtStart) {
+  const std::vector<WordEntry> entries = {{"ass", Category::Strong, 2, false}, {"de", Category::Strong, 2, false},
+                                          {"s c", Category::Strong, 2, false}, {"cde", Category::Strong, 2, false}};
+  auto m = Matcher::create(entries, {}, NormalizationLevel::Thorough);
+  ASSERT_TRUE(m.ok());
+  for (const char* raw : {"as cde", "as cde as cde", "xx as cdeas cde"}) {
+    const NormalizedText text = normalize(raw, NormalizationLevel::Thorough);
+    for (MatchMode mode : {WB, SUB})
+      EXPECT_EQ(m.value().scan(text, mode), reference::naive_thorough_scan(entries, text, mode)) << raw;
+  }
+}
+
 // The thorough level's matcher (sets of bytes per letter, doubled and single letters,
 // shorter and absent occurrences, masks, joined letters) against its naive reading.
 TEST(Matcher, ThoroughAgreesWithNaiveReference) {

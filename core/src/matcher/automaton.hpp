@@ -136,40 +136,20 @@ class Automaton {
     }
   }
 
-  // Searches on from `chain` (one chain of loads, no lanes) until the search is back at
-  // START with nothing pending just after a byte that no pattern contains, at or after
-  // `after`: from there on it reports what any search that got there reports. Returns
-  // true with `chain` there, or false with `chain` at n when it got no such place.
+  // Searches on from `chain` (one chain of loads, no lanes) for a search that went from
+  // START at `after` to n: until this search is at START with nothing pending at a byte
+  // where that other one is too (found by running it beside, from `after`), or just after
+  // a byte that no pattern contains, at or after `after`. From there on both report the
+  // same. Returns true with `chain` there, or false with `chain` at n when there is no
+  // such place. In prose the two meet within a word or two.
   template <class Sink>
   bool resync(const unsigned char* text, std::size_t after, std::size_t n, Chain& chain, Sink&& sink) const {
     if (max_match_ == kDead) {
       chain.pos = n;
       return false;
     }
-    std::uint32_t s = chain.s, last = chain.last;
-    std::size_t last_end = chain.last_end, i = chain.pos;
-    while (i < n) {
-      const std::uint8_t cls = classes_[text[i]];
-      s = trans16_.empty() ? load(trans_.data() + cls, s) : load(trans16_.data() + cls, s);
-      ++i;
-      if (s <= max_match_) {
-        if (s == kDead) {
-          sink(occurrence(last, last_end), 0);
-          i = last_end;
-          s = start_;
-          last = kDead;
-          continue;
-        }
-        last = s;
-        last_end = i;
-      }
-      if (cls == 0 && s == start_ && last == kDead && i > after) {
-        chain = {i, s, last, last_end};
-        return true;
-      }
-    }
-    chain = {n, s, last, last_end};
-    return false;
+    return trans16_.empty() ? resync_on(trans_.data(), text, after, n, chain, sink)
+                            : resync_on(trans16_.data(), text, after, n, chain, sink);
   }
 
   // Calls f(pattern, end) for the occurrences that start at `start` and end before `end`
@@ -335,6 +315,28 @@ class Automaton {
         t.last_end = t.i;
       }
     }
+  }
+
+  template <class Entry, class Sink>
+  bool resync_on(const Entry* trans, const unsigned char* text, std::size_t after, std::size_t n, Chain& chain,
+                 Sink& sink) const {
+    Stepper t{chain.pos, chain.s, chain.last, chain.last_end};
+    Stepper other{after, start_, kDead, 0};
+    while (t.i < n) {
+      step(trans, text, t, [&](const Occurrence& occ) { sink(occ, 0); });
+      if (t.s != start_ || t.last != kDead || t.i <= after) continue;
+      bool met = classes_[text[t.i - 1]] == 0;
+      if (!met) {
+        while (other.i < t.i) step(trans, text, other, [](const Occurrence&) {});
+        met = other.i == t.i && other.s == start_ && other.last == kDead;
+      }
+      if (met) {
+        chain = {t.i, t.s, t.last, t.last_end};
+        return true;
+      }
+    }
+    chain = {t.i, t.s, t.last, t.last_end};
+    return false;
   }
 
   template <class Entry, class Sink>

@@ -247,22 +247,35 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
       occs.insert(occs.end(), lane.begin(), lane.end());
       lane.clear();
     }
-    std::vector<Occurrence> again;
-    for (std::size_t k = 0; k < occs.size();) {
-      const Occurrence occ = occs[k++];
+    // The occurrences found again after an absent one wait in `redo`, last first, and
+    // are taken before the rest of `occs`.
+    std::vector<Occurrence> again, redo;
+    std::size_t k = 0;
+    for (;;) {
+      Occurrence occ;
+      if (!redo.empty()) {
+        occ = redo.back();
+        redo.pop_back();
+      } else if (k < occs.size()) {
+        occ = occs[k++];
+      } else {
+        break;
+      }
       if (take(w, occ, stable_bytes, final, out) != Taken::Absent) continue;
       again.clear();
       auto collect = [&](const Occurrence& o, int) { again.push_back(o); };
       Automaton::Chain chain{occ.start + 1, automaton_.start_chain().s, automaton_.start_chain().last, 0};
       if (automaton_.resync(text, occ.end, stable_bytes, chain, collect)) {
+        // From chain.pos on, the first search reported what this one would.
         while (k < occs.size() && occs[k].start < chain.pos) ++k;
-        again.insert(again.end(), occs.begin() + static_cast<std::ptrdiff_t>(k), occs.end());
+        while (!redo.empty() && redo.back().start < chain.pos) redo.pop_back();
       } else {
         chain_ = chain;
         if (final) automaton_.finish(text, stable_bytes, chain_, collect);
+        k = occs.size();
+        redo.clear();
       }
-      occs.swap(again);
-      k = 0;
+      redo.insert(redo.end(), again.rbegin(), again.rend());
     }
   }
 
