@@ -198,6 +198,21 @@ def batch_entry_points(f):
     return points
 
 
+def measure(call, n, watched):
+    """Calls `call` n times; returns the watched objects whose reference count changed,
+    and the growth of the allocator's blocks and of the resident set."""
+    gc.collect()
+    refs = [sys.getrefcount(o) for o in watched]
+    blocks = sys.getallocatedblocks()
+    mem = rss()
+    for _ in range(n):
+        call()
+    gc.collect()
+    after = [sys.getrefcount(o) for o in watched]
+    changed = [i for i in range(len(watched)) if after[i] != refs[i]]
+    return changed, sys.getallocatedblocks() - blocks, rss() - mem
+
+
 def main():
     f = tarnwhisk.Tarnwhisk(FULL)
     small = tarnwhisk.Tarnwhisk(SMALL)
@@ -211,17 +226,12 @@ def main():
         n = N // (divisor[0] if divisor else 1)
         for _ in range(min(WARMUP, n)):
             call()
-        gc.collect()
-        refs = [sys.getrefcount(o) for o in watched]
-        blocks = sys.getallocatedblocks()
-        mem = rss()
-        for _ in range(n):
-            call()
-        gc.collect()
-        grown_blocks = sys.getallocatedblocks() - blocks
-        grown_rss = rss() - mem
-        after = [sys.getrefcount(o) for o in watched]
-        changed = [i for i in range(len(watched)) if after[i] != refs[i]]
+        changed, grown_blocks, grown_rss = measure(call, n, watched)
+        # A leak grows with every call, so it shows again in a second round; growth that
+        # does not come back was a cache filling up (an allocator pool, a type cache of a
+        # library we were handed objects of), not ours to keep.
+        if not changed and (grown_blocks > BLOCK_SLACK or grown_rss > RSS_SLACK):
+            changed, grown_blocks, grown_rss = measure(call, n, watched)
         bad = changed or grown_blocks > BLOCK_SLACK or grown_rss > RSS_SLACK
         if bad:
             failures.append(name)
