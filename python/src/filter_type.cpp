@@ -241,6 +241,29 @@ PyObject* filter_contains_profanity_batch(PyObject* self, PyObject* const* args,
   return batch_method(BatchCall::ContainsProfanity, kContainsBatchSignature, self, args, nargs, kwnames);
 }
 
+const char* const kStreamNames[] = {"censor"};
+const Signature kStreamSignature = {"Tarnwhisk", "stream", kStreamNames, 1, 0, 0};
+
+// stream(*, censor=True): a TextStream through this filter.
+PyObject* filter_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* censor_arg = nullptr;
+    if (!bind_arguments(kStreamSignature, args, nargs, kwnames, &censor_arg)) return nullptr;
+    PyTypeObject* type = filter_type();
+    if (!type) return nullptr;
+    if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
+      raise_cannot_convert(self, "Tarnwhisk");
+      return nullptr;
+    }
+    bool censor = true;
+    if (censor_arg && !to_bool(censor_arg, censor)) {
+      argument_error("censor");
+      return nullptr;
+    }
+    return new_stream(self, filter_of(self), censor);
+  });
+}
+
 template <class F>
 PyCFunction method(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -262,6 +285,10 @@ PyMethodDef kMethods[] = {
      "censor_batch($self, texts, *, workers=1)\n--\n\n"},
     {"contains_profanity_batch", method(filter_contains_profanity_batch), METH_FASTCALL | METH_KEYWORDS,
      "contains_profanity_batch($self, texts, *, workers=1)\n--\n\n"},
+    {"stream", method(filter_stream), METH_FASTCALL | METH_KEYWORDS,
+     "stream($self, *, censor=True)\n--\n\n"
+     "A TextStream through this filter, for one text given in chunks. censor=False\n"
+     "reports hits only and keeps no source for the censored text."},
     {nullptr, nullptr, 0, nullptr},
 };
 
