@@ -226,6 +226,9 @@ def stream_entry_points(f):
         ("TextStream() TypeError", lambda: swallow(tarnwhisk.TextStream)),
         ("stream(censor='yes') TypeError", lambda: swallow(f.stream, censor="yes")),
         ("stream(True) TypeError", lambda: swallow(f.stream, True)),
+        ("word", lambda: f.word(0)),
+        ("word(out of range) IndexError", lambda: swallow(f.word, 10**6)),
+        ("word('x') TypeError", lambda: swallow(f.word, "x")),
     ]
     for label, args, kwargs in [
         ("bytes", (b"x",), {}),

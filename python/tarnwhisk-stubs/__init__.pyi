@@ -110,6 +110,9 @@ class Tarnwhisk:
         """The hits of find() as (start, end, matched, match): str indices, text[start:end] == matched."""
     def censor(self, text: str) -> str: ...
     def contains_profanity(self, text: str) -> bool: ...
+    def word(self, word_id: int) -> str:
+        """The listed word that a Match's word_id names; IndexError for an id this filter
+        does not have."""
     def stream(self, *, censor: bool = True) -> TextStream:
         """A stream through this filter for one text given in chunks; censor=False reports
         hits only. The stream keeps the filter alive."""

@@ -70,6 +70,7 @@ def test_method_signatures(name, signature):
 
 @pytest.mark.parametrize("cls, name, signature, doc", [
     (tarnwhisk.Tarnwhisk, "stream", "($self, *, censor=True)", "A TextStream through this filter"),
+    (tarnwhisk.Tarnwhisk, "word", "($self, word_id)", "The listed word that a Match's word_id names"),
     (tarnwhisk.TextStream, "feed", "($self, chunk)", "The next piece of the text"),
     (tarnwhisk.TextStream, "finish", "($self)", "The text has ended"),
 ])
@@ -149,3 +150,21 @@ def test_no_uninitialised_or_copied_instances(make):
     # An instance made around the constructor would hold no filter or fields to release.
     with pytest.raises(TypeError):
         make()
+
+
+# word(): the listed text of a hit's entry, at every level (the thorough automaton keeps
+# its own pattern numbering, which must not leak into word_id).
+@pytest.mark.parametrize("level", ["none", "basic", "aggressive", "thorough"])
+def test_word_names_the_listed_entry(level):
+    words = ["darn", "bloody", "heck", "crap"]
+    f = tarnwhisk.Tarnwhisk({"without_bundled": True, "normalization": level, "add_words": [
+        {"word": w, "category": "mild", "severity": 1, "strict": True} for w in words]})
+    found = [(matched, f.word(m.word_id)) for _, _, matched, m in f.find_text("heck; crap - darn")]
+    assert found == [("heck", "heck"), ("crap", "crap"), ("darn", "darn")]
+
+
+@pytest.mark.parametrize("word_id, error", [
+    (3, IndexError), (-1, IndexError), (2**64, IndexError), ("0", TypeError), (1.0, TypeError), (None, TypeError)])
+def test_word_refuses_what_is_no_entry(word_id, error):
+    with pytest.raises(error):
+        custom("darn", "heck", "crap").word(word_id)

@@ -37,3 +37,4 @@ found: List[Tuple[int, int, str, Match]]
 piece, found = stream.feed("oh da")
 rest: Tuple[str, List[Tuple[int, int, str, Match]]] = stream.finish()
 streamed: str = piece + rest[0] + "".join(matched for _, _, matched, _ in found + quiet.feed("rn")[1])
+listed: List[str] = [f.word(m.word_id) for m in hits]
