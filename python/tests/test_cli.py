@@ -13,7 +13,15 @@ import pytest
 
 import tarnwhisk
 
-cli = pytest.importorskip("tarnwhisk_cli")
+try:
+    import tarnwhisk_cli as cli
+    ENV = None
+except ImportError:
+    # A build tree on PYTHONPATH has the extension only: take the command from the sources.
+    SOURCE = str(Path(__file__).resolve().parents[1])
+    sys.path.insert(0, SOURCE)
+    import tarnwhisk_cli as cli
+    ENV = dict(os.environ, PYTHONPATH=os.pathsep.join(filter(None, [SOURCE, os.environ.get("PYTHONPATH")])))
 
 SCRIPT = shutil.which("tarnwhisk", path=os.path.dirname(sys.executable))
 RUNNERS = [[sys.executable, "-m", "tarnwhisk_cli"]] + ([[SCRIPT]] if SCRIPT else [])
@@ -23,7 +31,7 @@ RUNNER_IDS = ["module"] + (["script"] if SCRIPT else [])
 def run(args, stdin=b"", runner=None, **kwargs):
     if isinstance(stdin, str):
         stdin = stdin.encode()
-    return subprocess.run((runner or RUNNERS[0]) + list(args), input=stdin, capture_output=True, **kwargs)
+    return subprocess.run((runner or RUNNERS[0]) + list(args), input=stdin, capture_output=True, env=ENV, **kwargs)
 
 
 @pytest.fixture
@@ -259,7 +267,7 @@ def on_a_terminal(args):
     fcntl.ioctl(follower, termios.TIOCSWINSZ, struct.pack("HHHH", 24, 100, 0, 0))
     try:
         proc = subprocess.run([sys.executable, "-c", *args], stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=follower)
+                              stdout=subprocess.PIPE, stderr=follower, env=ENV)
         os.close(follower)
         drawn = b""
         try:
