@@ -18,6 +18,8 @@ import tarnwhisk
 CHUNK_BYTES = 64 * 1024
 COMMANDS = ("censor", "check", "find")
 CATEGORIES = ("mild", "strong", "sexual", "slur", "slang")
+# One encoder for every JSON line: json.dumps with options makes a new one per call.
+to_json = json.JSONEncoder(ensure_ascii=False).encode
 
 DESCRIPTION = """\
 Find and mask profane words, disguised ones too, in UTF-8 text.
@@ -266,6 +268,8 @@ class Lines:
 
 
 def escape(text):
+    if text.isprintable():
+        return text
     return "".join(c if c.isprintable() or c == " " else c.encode("unicode_escape").decode("ascii")
                    for c in text)
 
@@ -300,7 +304,7 @@ def run(command, args, out):
             elif command == "check":
                 if check(f, name, raw, progress):
                     found_any = True
-                    write_line(out, json.dumps({"file": name}, ensure_ascii=False) if args.json else name)
+                    write_line(out, to_json({"file": name}) if args.json else name)
             else:
                 found_any |= find(f, name, raw, progress, out, args.json)
         except CommandError as e:
@@ -343,24 +347,31 @@ def find(f, name, raw, progress, out, as_json):
     lines = Lines()
     settled = 0
     any_hit = False
+    words = {}  # word_id -> word, as printed
 
     def emit(result):
         nonlocal settled, any_hit
         censored, hits = result
+        printed = []
         for start, end, matched, m in hits:
             any_hit = True
             line, column = lines.locate(start)
-            word = f.word(m.word_id)
+            word = words.get(m.word_id)
+            if word is None:
+                word = words[m.word_id] = f.word(m.word_id)
             if as_json:
-                write_line(out, json.dumps({
+                printed.append(to_json({
                     "file": name, "line": line, "column": column, "start": m.start, "end": m.end,
                     "char_start": start, "char_end": end, "matched": matched, "word": word,
                     "word_id": m.word_id, "category": m.category, "severity": m.severity,
                     "normalized_start": m.normalized_start, "normalized_end": m.normalized_end,
-                }, ensure_ascii=False))
+                }))
             else:
-                write_line(out, f"{name}:{line}:{column}:\t{escape(matched)}\t{escape(word)}\t"
-                                f"{m.category}\t{m.severity}")
+                printed.append(f"{name}:{line}:{column}:\t{escape(matched)}\t{escape(word)}\t"
+                               f"{m.category}\t{m.severity}")
+        if printed:
+            printed.append("")
+            out.write("\n".join(printed).encode("utf-8"))  # one write for the lines of a chunk
         # One mask character per character: the censored text so far ends where the
         # next hit may start, so the newlines before it are no longer needed.
         settled += len(censored)
