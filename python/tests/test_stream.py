@@ -296,6 +296,8 @@ def rss():
 
 
 @pytest.mark.skipif(not os.path.exists("/proc/self/statm"), reason="needs /proc")
+@pytest.mark.skipif("asan" in os.environ.get("LD_PRELOAD", ""),
+                    reason="AddressSanitizer's quarantine keeps freed memory")
 @pytest.mark.parametrize("prefix", ["", "\u00e9"], ids=["ascii", "two-byte"])
 def test_memory_stays_flat_over_128_megabytes(prefix):
     f = tarnwhisk.Tarnwhisk({"normalization": "thorough"})
