@@ -183,7 +183,7 @@ class Progress:
             from tqdm import tqdm
         except ImportError:
             return
-        self.bar = tqdm(total=total, desc=name, unit="B", unit_scale=True, unit_divisor=1024,
+        self.bar = tqdm(total=total or None, desc=name, unit="B", unit_scale=True, unit_divisor=1024,
                         leave=False, file=sys.stderr)
 
     def update(self, n):
@@ -278,9 +278,9 @@ def escape(text):
 
 
 def run(command, args, out):
-    f = make_filter(build_options(args, for_lines=command == "find"))
     if args.json and command == "censor":
         raise CommandError("--json goes with find or check")
+    f = make_filter(build_options(args, for_lines=command == "find"))
     show_progress = not args.no_progress and sys.stderr.isatty()
     found_any = False
     failed = False
