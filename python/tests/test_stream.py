@@ -66,8 +66,7 @@ def test_any_cuts_give_censor_and_find_text(f, text, points):
     censored, hits = streamed(f, cut(text, points))
     assert censored == f.censor(text)
     assert hits == f.find_text(text)
-    _, quiet_hits = streamed(f, cut(text, points), censor=False)
-    assert quiet_hits == hits
+    assert streamed(f, cut(text, points), censor=False) == ("", hits)
 
 
 CASES = [
@@ -110,21 +109,6 @@ def rest(s, *chunks):
         out.append(result[0])
         hits += [h[:3] for h in result[1]]
     return "".join(out), hits
-
-
-def test_result_types():
-    s = custom("darn").stream()
-    results = [s.feed("oh dar"), s.feed("n and"), s.feed(" so on " * 10), s.finish()]
-    for result in results:
-        assert type(result) is tuple and len(result) == 2
-        assert type(result[0]) is str and type(result[1]) is list
-    hits = [h for _, found in results for h in found]
-    assert [[type(x) for x in h] for h in hits] == [[int, int, str, tarnwhisk.Match]]
-
-
-def test_censor_false_writes_no_text():
-    s = custom("darn").stream(censor=False)
-    assert rest(s, "darn and ", "darn ") == ("", [(0, 4, "darn"), (9, 13, "darn")])
 
 
 def test_feed_after_finish_raises_value_error():
