@@ -136,6 +136,7 @@ def entry_points(f, small, hits):
         ]:
             points.append((f"{meth}({label}) error", lambda c=call, a=args, k=kwargs: swallow(c, *a, **k)))
     points += batch_entry_points(f)
+    points += stream_entry_points(f)
     for k, options in enumerate(BAD_OPTIONS):
         points.append((f"Tarnwhisk(bad options #{k}: {options!r:.40}) error",
                        lambda o=options: swallow(tarnwhisk.Tarnwhisk, o)))
@@ -211,6 +212,48 @@ def measure(call, n, watched):
     after = [sys.getrefcount(o) for o in watched]
     changed = [i for i in range(len(watched)) if after[i] != refs[i]]
     return changed, sys.getallocatedblocks() - blocks, rss() - mem
+
+
+def _streamed(f, chunks, censor=True):
+    s = f.stream(censor=censor)
+    for chunk in chunks:
+        s.feed(chunk)
+    return s.finish()
+
+
+def _fed_after_finish(f):
+    s = f.stream()
+    s.finish()
+    swallow(s.feed, "x")
+
+
+STREAM_CHUNKS = [TEXT[:7], TEXT[7:30], "", TEXT[30:], "caf\u00e9 d4rn"]
+
+
+def stream_entry_points(f):
+    s = f.stream()
+    points = [
+        ("stream().feed x5, finish", lambda: _streamed(f, STREAM_CHUNKS)),
+        ("stream(censor=False).feed x5, finish", lambda: _streamed(f, STREAM_CHUNKS, censor=False)),
+        ("stream().feed(long chunk), finish", lambda: _streamed(f, [LONG]), 100),
+        ("stream, unfinished, dropped", lambda: f.stream().feed(TEXT)),
+        ("stream.feed after finish ValueError", lambda: _fed_after_finish(f)),
+        ("TextStream() TypeError", lambda: swallow(tarnwhisk.TextStream)),
+        ("stream(censor='yes') TypeError", lambda: swallow(f.stream, censor="yes")),
+        ("stream(True) TypeError", lambda: swallow(f.stream, True)),
+        ("word", lambda: f.word(0)),
+        ("word(out of range) IndexError", lambda: swallow(f.word, 10**6)),
+        ("word('x') TypeError", lambda: swallow(f.word, "x")),
+    ]
+    for label, args, kwargs in [
+        ("bytes", (b"x",), {}),
+        ("surrogate", ("\ud800",), {}),
+        ("no args", (), {}),
+        ("None", (None,), {}),
+        ("bad kwarg", (), {"bad": 1}),
+    ]:
+        points.append((f"stream.feed({label}) error", lambda a=args, k=kwargs: swallow(s.feed, *a, **k)))
+    return points
 
 
 def main():

@@ -3,8 +3,10 @@
 Short calls hold the interpreter lock; long calls and batches release it and run on at
 once, batches on threads of their own. Threads switch between any two bytecodes (the
 switch interval is set very short here), so objects of one call (match lists, Match
-objects, censored strings, Arrow results) live on while other calls run and filters are
-freed. Every answer must equal a serial run's.
+objects, censored strings, Arrow results, streams) live on while other calls run and
+filters are freed. Streams run on the shared filter and on filters dropped while their
+streams live, and pairs of threads feed one stream at once. Every answer must equal a
+serial run's.
 
     python tools/stress.py [THREADS] [ROUNDS]     (default 16 threads, 40 rounds)
 
@@ -65,6 +67,18 @@ def batch_answers(f, texts, workers):
             zip(found, f.censor_batch(texts, workers=workers), f.contains_profanity_batch(texts, workers=workers))]
 
 
+def streamed(f, text, step):
+    """censor() and find_text() of `text` through a stream of `f`, fed `step` characters a time."""
+    s = f.stream()
+    out, hits = [], []
+    for i in range(0, len(text), step):
+        piece, found = s.feed(text[i:i + step])
+        out.append(piece)
+        hits += found
+    piece, found = s.finish()
+    return "".join(out + [piece]), hits + found
+
+
 def main():
     sys.setswitchinterval(1e-6)
     try:
@@ -80,6 +94,13 @@ def main():
     variant_want = [answers(tarnwhisk.Tarnwhisk(v), texts) for v in VARIANTS]
     long_text = " ".join(texts) * 20
     long_want = shared.censor(long_text)
+    stream_text = " ".join(texts)
+    stream_want = (shared.censor(stream_text), shared.find_text(stream_text))
+    # One stream for each pair of threads, fed the same chunk by both at once: in any
+    # order the whole is the chunk repeated.
+    pair_chunk = " ".join(texts[:40]) + " "
+    pair_streams = [shared.stream() for _ in range((THREADS + 1) // 2)]
+    pair_outputs = [[] for _ in pair_streams]
 
     errors = []
     start = threading.Barrier(THREADS)
@@ -108,13 +129,26 @@ def main():
                     # A long text: the lock is released while the core works on it.
                     if shared.censor(long_text) != long_want:
                         errors.append(f"thread {tid}: the long text differs")
+                if rnd % 5 == tid % 5:
+                    # A stream, cut at a different step each round, beside everything else.
+                    if streamed(shared, stream_text, 1 + (tid * 7 + rnd * 13) % 500) != stream_want:
+                        errors.append(f"thread {tid}: a stream differs on the shared filter")
+                if rnd % 4 == 1:
+                    pair = tid // 2
+                    piece, found = pair_streams[pair].feed(pair_chunk if rnd % 8 == 1 else pair_chunk * 40)
+                    pair_outputs[pair].append((piece, len(found)))
                 if tid % 2:
                     k = (tid + rnd) % len(VARIANTS)
                     f = tarnwhisk.Tarnwhisk(VARIANTS[k])
                     for i in range(rnd % 7, len(texts), 17):
                         if answers(f, [texts[i]])[0] != variant_want[k][i]:
                             errors.append(f"thread {tid}: text {i} differs on variant {k}")
+                    # The stream keeps its filter alive after the last name for it is gone.
+                    s = f.stream()
                     del f
+                    piece, _ = s.feed(texts[rnd % len(texts)])
+                    if piece + s.finish()[0] != variant_want[k][rnd % len(texts)][1]:
+                        errors.append(f"thread {tid}: a stream on a dropped filter differs")
         except Exception as e:  # noqa: BLE001 - any exception is a failure of the run
             errors.append(f"thread {tid}: {e!r}")
 
@@ -123,6 +157,15 @@ def main():
         t.start()
     for t in threads:
         t.join()
+    for pair, s in enumerate(pair_streams):
+        piece, found = s.finish()
+        pair_outputs[pair].append((piece, len(found)))
+        fed = sum(1 if rnd % 8 == 1 else 40 for rnd in range(ROUNDS) if rnd % 4 == 1) * \
+            len([t for t in range(THREADS) if t // 2 == pair])
+        whole = pair_chunk * fed
+        if "".join(p for p, _ in pair_outputs[pair]) != shared.censor(whole) or \
+                sum(n for _, n in pair_outputs[pair]) != len(shared.find(whole)):
+            errors.append(f"threads {2 * pair}, {2 * pair + 1}: their shared stream differs")
     if errors:
         print(f"{len(errors)} failures, first: {errors[:5]}")
         return 1

@@ -69,6 +69,13 @@ PyTypeObject* filter_type();
 PyTypeObject* match_type();
 PyTypeObject* column_type();  // ArrowColumn, the batch methods' Arrow results (arrow.cpp)
 
+PyTypeObject* stream_type();  // TextStream, what Tarnwhisk.stream() returns (stream_type.cpp)
+
+// A new TextStream through `filter`, the core filter held by the Tarnwhisk object
+// `filter_object` (which the stream keeps alive), or nullptr with an exception set.
+// `censor`: whether the stream writes the censored text.
+PyObject* new_stream(PyObject* filter_object, const Tarnwhisk& filter, bool censor);
+
 // A new Match object holding the fields of `hit`, or nullptr with an exception set.
 PyObject* new_match(const Match& hit);
 

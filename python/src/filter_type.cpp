@@ -241,6 +241,62 @@ PyObject* filter_contains_profanity_batch(PyObject* self, PyObject* const* args,
   return batch_method(BatchCall::ContainsProfanity, kContainsBatchSignature, self, args, nargs, kwnames);
 }
 
+const char* const kStreamNames[] = {"censor"};
+const Signature kStreamSignature = {"Tarnwhisk", "stream", kStreamNames, 1, 0, 0};
+
+// stream(*, censor=True): a TextStream through this filter.
+PyObject* filter_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* censor_arg = nullptr;
+    if (!bind_arguments(kStreamSignature, args, nargs, kwnames, &censor_arg)) return nullptr;
+    PyTypeObject* type = filter_type();
+    if (!type) return nullptr;
+    if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
+      raise_cannot_convert(self, "Tarnwhisk");
+      return nullptr;
+    }
+    bool censor = true;
+    if (censor_arg && !to_bool(censor_arg, censor)) {
+      argument_error("censor");
+      return nullptr;
+    }
+    return new_stream(self, filter_of(self), censor);
+  });
+}
+
+const char* const kWordNames[] = {"word_id"};
+const Signature kWordSignature = {"Tarnwhisk", "word", kWordNames, 1, 1};
+
+// word(word_id): the text of the entry that a Match's word_id names, as it was listed
+// (built in, or given in add_words), so that a hit can be reported by its word.
+PyObject* filter_word(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guarded([&]() -> PyObject* {
+    PyObject* id_arg = nullptr;
+    if (!bind_arguments(kWordSignature, args, nargs, kwnames, &id_arg)) return nullptr;
+    PyTypeObject* type = filter_type();
+    if (!type) return nullptr;
+    if (Py_TYPE(self) != type && !PyType_IsSubtype(Py_TYPE(self), type)) {
+      raise_cannot_convert(self, "Tarnwhisk");
+      return nullptr;
+    }
+    Ref index(PyNumber_Index(id_arg));
+    if (!index) {
+      argument_error("word_id");
+      return nullptr;
+    }
+    const std::vector<WordEntry>& entries = filter_of(self).matcher().entries();
+    const std::size_t id = PyLong_AsSize_t(index.get());
+    if (PyErr_Occurred() || id >= entries.size()) {
+      PyErr_Clear();
+      PyErr_Format(PyExc_IndexError, "word_id %R is not an entry of this filter (it has %zu)", index.get(),
+                   entries.size());
+      return nullptr;
+    }
+    const std::string& word = entries[id].word;
+    return PyUnicode_DecodeUTF8(word.data(), static_cast<Py_ssize_t>(word.size()), "replace");
+  });
+}
+
 template <class F>
 PyCFunction method(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
@@ -262,6 +318,14 @@ PyMethodDef kMethods[] = {
      "censor_batch($self, texts, *, workers=1)\n--\n\n"},
     {"contains_profanity_batch", method(filter_contains_profanity_batch), METH_FASTCALL | METH_KEYWORDS,
      "contains_profanity_batch($self, texts, *, workers=1)\n--\n\n"},
+    {"word", method(filter_word), METH_FASTCALL | METH_KEYWORDS,
+     "word($self, word_id)\n--\n\n"
+     "The listed word that a Match's word_id names (IndexError for an id this filter\n"
+     "does not have)."},
+    {"stream", method(filter_stream), METH_FASTCALL | METH_KEYWORDS,
+     "stream($self, *, censor=True)\n--\n\n"
+     "A TextStream through this filter, for one text given in chunks. censor=False\n"
+     "reports hits only and keeps no source for the censored text."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,4 +1,4 @@
-// Module initialisation: thin glue that makes the module object and registers the three
+// Module initialisation: thin glue that makes the module object and registers the four
 // classes in it, once per process, with the version and the private reconstructor of
 // Match objects that pickles refer to.
 #include <algorithm>
@@ -128,6 +128,7 @@ PyObject* init_module() {
     if (!add_class(module.get(), "Tarnwhisk", filter_type())) return nullptr;
     if (!add_class(module.get(), "Match", match_type())) return nullptr;
     if (!add_class(module.get(), "ArrowColumn", column_type())) return nullptr;
+    if (!add_class(module.get(), "TextStream", stream_type())) return nullptr;
     if (PyModule_AddStringConstant(module.get(), "__version__", TARNWHISK_VERSION) < 0) return nullptr;
     return module.release();
   });

@@ -1,7 +1,7 @@
 # Type information for the `tarnwhisk` extension module.
 from typing import Any, Callable, Dict, List, Literal, Optional, Protocol, Sequence, Tuple, TypedDict, Union, final, overload
 
-__all__ = ["Tarnwhisk", "Match", "ArrowColumn"]
+__all__ = ["Tarnwhisk", "Match", "ArrowColumn", "TextStream"]
 __version__: str
 
 _Category = Literal["mild", "strong", "sexual", "slur", "slang"]
@@ -83,16 +83,39 @@ class ArrowColumn:
     def __arrow_c_stream__(self, requested_schema: Optional[object] = None) -> object: ...
     def __len__(self) -> int: ...
 
+# (start, end, matched, match): str indices into the text, text[start:end] == matched,
+# and the Match with its byte offsets into the text's UTF-8.
+_TextHit = Tuple[int, int, str, Match]
+
+@final
+class TextStream:
+    """Result of `Tarnwhisk.stream()`: one text given in chunks. The outputs of `feed()` and
+    `finish()` put together are `censor()` and `find_text()` of the whole text, however it
+    was cut. One call at a time: a second thread waits for the first."""
+
+    def feed(self, chunk: str) -> Tuple[str, List[_TextHit]]:
+        """The next piece of the text: the stretch of the censored text that became final
+        ("" when the stream does not censor) and the hits that did, counted from the start
+        of the whole text. ValueError after finish()."""
+    def finish(self) -> Tuple[str, List[_TextHit]]:
+        """The text has ended: everything still waiting. Again: ("", [])."""
+
 @final
 class Tarnwhisk:
     """Main filter. Construct once, reuse."""
 
     def __new__(cls, options: Optional[Options] = None) -> "Tarnwhisk": ...
     def find(self, text: str) -> List[Match]: ...
-    def find_text(self, text: str) -> List[Tuple[int, int, str, Match]]:
+    def find_text(self, text: str) -> List[_TextHit]:
         """The hits of find() as (start, end, matched, match): str indices, text[start:end] == matched."""
     def censor(self, text: str) -> str: ...
     def contains_profanity(self, text: str) -> bool: ...
+    def word(self, word_id: int) -> str:
+        """The listed word that a Match's word_id names; IndexError for an id this filter
+        does not have."""
+    def stream(self, *, censor: bool = True) -> TextStream:
+        """A stream through this filter for one text given in chunks; censor=False reports
+        hits only. The stream keeps the filter alive."""
     # Batches: the same answers as the single calls, in order. `workers` is 1 (this
     # thread only), N threads, or -1 for one per core the process may run on; other than
     # 1 it starts threads for the call. An Arrow string column is read without a Python

@@ -65,6 +65,9 @@ tarnwhisk.Tarnwhisk({'add_words': [5]})
 a: str = tarnwhisk.Tarnwhisk().find_text('x')[0][3]
 b: int = tarnwhisk.__version__
 c: int = tarnwhisk.Tarnwhisk().find('x')[0].category
+tarnwhisk.Tarnwhisk().stream().feed(b'x')
+tarnwhisk.Tarnwhisk().stream(True)
+d: int = tarnwhisk.Tarnwhisk().stream().finish()[0]
 """
 MISUSED_LINES = set(range(2, MISUSE.count("\n") + 1))
 

@@ -3,7 +3,7 @@ import pickle
 from typing import Dict, List, Tuple
 
 import tarnwhisk
-from tarnwhisk import Match, Tarnwhisk
+from tarnwhisk import Match, Tarnwhisk, TextStream
 
 f: Tarnwhisk = tarnwhisk.Tarnwhisk(
     {
@@ -30,3 +30,11 @@ slices: List[str] = ["oh darn"[start:end] for start, end, _, _ in texts]
 counted: Dict[Match, int] = {m: 1 for m in hits}
 same: bool = hits == pickle.loads(pickle.dumps(hits))
 version: str = tarnwhisk.__version__
+stream: TextStream = f.stream()
+quiet: TextStream = f.stream(censor=False)
+piece: str
+found: List[Tuple[int, int, str, Match]]
+piece, found = stream.feed("oh da")
+rest: Tuple[str, List[Tuple[int, int, str, Match]]] = stream.finish()
+streamed: str = piece + rest[0] + "".join(matched for _, _, matched, _ in found + quiet.feed("rn")[1])
+listed: List[str] = [f.word(m.word_id) for m in hits]
