@@ -9,6 +9,7 @@
 #include <string_view>
 #include <tuple>
 
+#include "ascii.hpp"
 #include "matcher/thorough_patterns.hpp"
 #include "normalize/stages.hpp"
 #include "utf8.hpp"
@@ -18,15 +19,6 @@ namespace tarnwhisk {
 namespace {
 
 constexpr std::size_t kNoEntry = static_cast<std::size_t>(-1);
-
-// ASCII letters, digits and "_". Every other byte, including each byte of a non-ASCII
-// character, separates words.
-constexpr std::array<bool, 256> kWordByte = [] {
-  std::array<bool, 256> t{};
-  for (int c = 0; c < 256; ++c)
-    t[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
-  return t;
-}();
 
 }  // namespace
 
@@ -39,12 +31,12 @@ class ScanStream::Window {
 
   std::size_t size() const noexcept { return nt_.text.size(); }
   unsigned char byte(std::size_t b) const noexcept { return static_cast<unsigned char>(nt_.text[b]); }
-  bool word(std::size_t b) const noexcept { return kWordByte[byte(b)]; }
+  bool word(std::size_t b) const noexcept { return ascii::kWordBytes[byte(b)]; }
 
   // Whether the character at byte b is a letter made of a symbol ("!", "$", "@", a
   // look-alike that is punctuation), as seen from the side that `bit` names.
   bool symbol(std::size_t b, std::uint8_t bit) const noexcept {
-    return kWordByte[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
+    return ascii::kWordBytes[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
   }
   // Whether separators between single letters were dropped just before byte b: a word
   // may start there whatever stands before it.
@@ -401,11 +393,11 @@ void ScanStream::masks(const NormalizedText& win, std::size_t limit, bool final,
     // The first word, lowest id first, that a span of whole tokens with the mask in it
     // may stand for. A symbol's letter at either end of the span may be punctuation.
     auto punctuation = [&](std::size_t b, std::uint8_t bit) {
-      return !win.flags.empty() && kWordByte[static_cast<unsigned char>(text[b])] &&
+      return !win.flags.empty() && ascii::kWordBytes[static_cast<unsigned char>(text[b])] &&
              (win.flags[Window(win).index_of(b)] & bit) != 0;
     };
     auto edge_ok = [&](std::size_t b) {  // the byte just outside the span
-      return !kWordByte[static_cast<unsigned char>(text[b])];
+      return !ascii::kWordBytes[static_cast<unsigned char>(text[b])];
     };
     bool matched = false;
     for (const auto& [entry, letters] : choices.mask_words) {

@@ -22,6 +22,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "ascii.hpp"
 #include "normalize/nfkc_table.hpp"
 #include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
@@ -31,13 +32,6 @@
 namespace tarnwhisk {
 
 namespace {
-
-// casefold and leetspeak on ASCII (homoglyph and NFKC leave ASCII alone).
-const std::array<char, 128> kAsciiFold = [] {
-  std::array<char, 128> t{};
-  for (char32_t b = 0; b < 128; ++b) t[b] = static_cast<char>(leetspeak::fold(casefold::fold(b)));
-  return t;
-}();
 
 // What the per-character stages do to a character of the Basic Multilingual Plane, as
 // bit sets: kTouched marks every character that strip_bidi, nfkc or homoglyph changes
@@ -81,21 +75,14 @@ inline bool touched(char32_t c) noexcept {
 }
 
 // The separator and letter classes of separators, for ASCII.
-enum : std::uint8_t { kSeparator = 1, kLetter = 2 };
-const std::array<std::uint8_t, 128> kAsciiClass = [] {
-  std::array<std::uint8_t, 128> t{};
-  for (char32_t b = 0; b < 128; ++b)
-    t[b] = (separators::is_separator(b) ? kSeparator : 0) | (separators::is_letter(b) ? kLetter : 0);
-  return t;
-}();
-inline std::uint8_t ascii_class(char32_t c) noexcept { return c < 0x80 ? kAsciiClass[c] : 0; }
+inline std::uint8_t ascii_class(char32_t c) noexcept { return ascii::classes(c); }
 
 // casefold, homoglyph and leetspeak, in that order. casefold changes ASCII only, and
 // homoglyph ASCII not at all, so both ASCII stages can run from the one table.
 inline char32_t fold(char32_t c) noexcept {
-  if (c < 0x80) return static_cast<char32_t>(kAsciiFold[c]);
+  if (c < 0x80) return static_cast<char32_t>(ascii::kFold[c]);
   const char32_t h = homoglyph::fold(c);
-  return h < 0x80 ? static_cast<char32_t>(kAsciiFold[h]) : h;
+  return h < 0x80 ? static_cast<char32_t>(ascii::kFold[h]) : h;
 }
 
 // For every character of the Basic Multilingual Plane, what strip_bidi, nfkc,
@@ -120,9 +107,9 @@ const std::array<char16_t, 0x10000> kBmpResult = [] {
 }();
 
 // The flags that leetspeak gives an ASCII character: symbols stand for letters.
-const std::array<std::uint8_t, 128> kAsciiFlags = [] {
+constexpr std::array<std::uint8_t, 128> kAsciiFlags = [] {
   std::array<std::uint8_t, 128> t{};
-  for (char32_t b = 0; b < 128; ++b) t[b] = leetspeak::is_symbol(b) ? kSymbolFirst | kSymbolLast : 0;
+  for (char32_t b = 0; b < 128; ++b) t[b] = ascii::is_symbol(b) ? kSymbolFirst | kSymbolLast : 0;
   return t;
 }();
 inline std::uint8_t symbol_flags(char32_t c) noexcept {
@@ -215,11 +202,39 @@ constexpr std::size_t kDirectSpan = 4096;
 
 
 #if TARNWHISK_SSE2
+// The classes of ascii.hpp as the SSE2 tests below find them: compares against single
+// bytes and ranges. The static_asserts hold them equal to the table (or, for the bytes
+// leetspeak may change, a cover of them: a block with one goes the table's way).
+constexpr char kSymbolBytes[3] = {'!', '$', '@'};
+constexpr char kSeparatorRange[2] = {',', '/'};  // , - . /
+constexpr char kSeparatorBytes[8] = {' ', '\t', '*', ':', ';', '\\', '_', '|'};
+constexpr bool one_of(const char* set, std::size_t n, char c) {
+  for (std::size_t k = 0; k < n; ++k)
+    if (set[k] == c) return true;
+  return false;
+}
+static_assert(ascii::class_is(ascii::kSymbol, [](char c) { return one_of(kSymbolBytes, 3, c); }));
+static_assert(ascii::class_is(ascii::kSeparator, [](char c) {
+  return (c >= kSeparatorRange[0] && c <= kSeparatorRange[1]) || one_of(kSeparatorBytes, 8, c);
+}));
+static_assert([] {
+  for (char32_t c = 0; c < 128; ++c) {
+    // The leet test of fold16 covers every byte that leetspeak changes ...
+    if (ascii::leet(c) != c && !ascii::is_digit(c) && !one_of(kSymbolBytes, 3, static_cast<char>(c))) return false;
+    // ... its other road adds 0x20 to A to Z, which is all casefold does ...
+    if (ascii::lower(c) != (ascii::is_upper(c) ? c + 0x20 : c)) return false;
+    // ... and the letters of folded text are a to z.
+    const char32_t f = static_cast<unsigned char>(ascii::kFold[c]);
+    if (ascii::is_letter(f) != ascii::is_lower(f)) return false;
+  }
+  return true;
+}());
+
 // Whether any of 16 ASCII bytes is a symbol that leetspeak folds: such blocks go the
 // character-by-character way, which flags them.
 inline bool has_symbol16(__m128i b) noexcept {
-  const __m128i s = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('!')), _mm_cmpeq_epi8(b, _mm_set1_epi8('$'))),
-                                 _mm_cmpeq_epi8(b, _mm_set1_epi8('@')));
+  const auto eq = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
+  const __m128i s = _mm_or_si128(_mm_or_si128(eq(kSymbolBytes[0]), eq(kSymbolBytes[1])), eq(kSymbolBytes[2]));
   return _mm_movemask_epi8(s) != 0;
 }
 
@@ -229,12 +244,12 @@ inline __m128i fold16(__m128i b, const char* src) noexcept {
     return _mm_and_si128(_mm_cmpgt_epi8(b, _mm_set1_epi8(static_cast<char>(lo - 1))),
                          _mm_cmplt_epi8(b, _mm_set1_epi8(static_cast<char>(hi + 1))));
   };
-  const __m128i leet = _mm_or_si128(
-      _mm_or_si128(in('0', '9'), _mm_cmpeq_epi8(b, _mm_set1_epi8('!'))),
-      _mm_or_si128(_mm_cmpeq_epi8(b, _mm_set1_epi8('$')), _mm_cmpeq_epi8(b, _mm_set1_epi8('@'))));
+  const auto eq = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
+  const __m128i leet = _mm_or_si128(_mm_or_si128(in('0', '9'), eq(kSymbolBytes[0])),
+                                    _mm_or_si128(eq(kSymbolBytes[1]), eq(kSymbolBytes[2])));
   if (_mm_movemask_epi8(leet) != 0) [[unlikely]] {
     alignas(16) char folded[16];
-    for (int k = 0; k < 16; ++k) folded[k] = kAsciiFold[static_cast<unsigned char>(src[k])];
+    for (int k = 0; k < 16; ++k) folded[k] = ascii::kFold[static_cast<unsigned char>(src[k])];
     return _mm_load_si128(reinterpret_cast<const __m128i*>(folded));
   }
   return _mm_add_epi8(b, _mm_and_si128(in('A', 'Z'), _mm_set1_epi8(0x20)));
@@ -247,13 +262,12 @@ inline unsigned letters16(__m128i f) noexcept {
       _mm_cmpgt_epi8(f, _mm_set1_epi8('a' - 1)), _mm_cmplt_epi8(f, _mm_set1_epi8('z' + 1)))));
 }
 inline unsigned separators16(__m128i f) noexcept {
-  const auto eq = [&](char c) { return _mm_cmpeq_epi8(f, _mm_set1_epi8(c)); };
-  const __m128i punct = _mm_and_si128(_mm_cmpgt_epi8(f, _mm_set1_epi8(',' - 1)),
-                                      _mm_cmplt_epi8(f, _mm_set1_epi8('/' + 1)));  // , - . /
+  const auto eq = [&](int k) { return _mm_cmpeq_epi8(f, _mm_set1_epi8(kSeparatorBytes[k])); };
+  const __m128i range = _mm_and_si128(_mm_cmpgt_epi8(f, _mm_set1_epi8(kSeparatorRange[0] - 1)),
+                                      _mm_cmplt_epi8(f, _mm_set1_epi8(kSeparatorRange[1] + 1)));
   const __m128i s = _mm_or_si128(
-      _mm_or_si128(_mm_or_si128(eq(' '), punct), _mm_or_si128(eq('\t'), eq('*'))),
-      _mm_or_si128(_mm_or_si128(eq(':'), eq(';')),
-                   _mm_or_si128(_mm_or_si128(eq('\\'), eq('_')), eq('|'))));
+      _mm_or_si128(_mm_or_si128(eq(0), range), _mm_or_si128(eq(1), eq(2))),
+      _mm_or_si128(_mm_or_si128(eq(3), eq(4)), _mm_or_si128(_mm_or_si128(eq(5), eq(6)), eq(7))));
   return static_cast<unsigned>(_mm_movemask_epi8(s));
 }
 
@@ -370,14 +384,14 @@ class Writer {
     run_len_ = 1;
     if constexpr (kAggressive) {
       const std::uint8_t cls = ascii_class(c);
-      if (!(cls & kSeparator)) {
-        if (cls & kLetter) take_back_separators();  // they stand between two letters
+      if (!(cls & ascii::kSeparator)) {
+        if (cls & ascii::kLetter) take_back_separators();  // they stand between two letters
         pending_ = 0;
       } else if (pending_ != 0 || (!in_separators_ && last_is_letter_)) {
         ++pending_;
       }
-      in_separators_ = cls & kSeparator;
-      last_is_letter_ = cls & kLetter;
+      in_separators_ = cls & ascii::kSeparator;
+      last_is_letter_ = cls & ascii::kLetter;
     }
     append(c, e, flags);
   }
@@ -408,7 +422,7 @@ class Writer {
     for (; i < n; ++i) {
       const auto b = static_cast<unsigned char>(src[i]);
       if (b >= 0x80) break;
-      const auto c = static_cast<unsigned char>(kAsciiFold[b]);
+      const auto c = static_cast<unsigned char>(ascii::kFold[b]);
       if (c == run_char) [[unlikely]] {
         t_ = t, o_ = o, pending_ = pending;
         repeat(c, entry(i, 1), kAsciiFlags[b]);
@@ -418,8 +432,8 @@ class Writer {
       run_char = c;
       run_len_ = 1;
       if constexpr (kAggressive) {
-        const std::uint8_t cls = kAsciiClass[c];
-        if (cls & kLetter) [[likely]] {
+        const std::uint8_t cls = ascii::kClasses[c];
+        if (cls & ascii::kLetter) [[likely]] {
           if (pending != 0) {
             t_ = t, o_ = o, pending_ = pending;
             take_back_separators();
@@ -428,7 +442,7 @@ class Writer {
           }
           in_separators = false;
           last_is_letter = true;
-        } else if (cls & kSeparator) {
+        } else if (cls & ascii::kSeparator) {
           pending += pending != 0 || (!in_separators && last_is_letter);
           in_separators = true;
           last_is_letter = false;

@@ -6,16 +6,6 @@
 
 namespace tarnwhisk::separators {
 
-bool is_separator(char32_t c) noexcept {
-  switch (c) {
-    case '\t': case ' ': case '*': case ',': case '-': case '.':
-    case '/': case ':': case ';': case '\\': case '_': case '|':
-      return true;
-    default:
-      return false;
-  }
-}
-
 NormalizedText apply(NormalizedText in) {
   if (in.text.empty()) return in;
   NormalizedText out;

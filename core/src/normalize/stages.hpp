@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string_view>
 
+#include "ascii.hpp"
 #include "tarnwhisk/normalize.hpp"
 
 namespace tarnwhisk {
@@ -53,7 +54,7 @@ Form form(char32_t c) noexcept;
 namespace casefold {
 NormalizedText apply(NormalizedText in);
 // A to Z become a to z; every other character is returned as it is.
-char32_t fold(char32_t c) noexcept;
+inline constexpr char32_t fold(char32_t c) noexcept { return ascii::lower(c); }
 }  // namespace casefold
 
 namespace homoglyph {
@@ -64,11 +65,11 @@ char32_t fold(char32_t c) noexcept;
 
 namespace leetspeak {
 NormalizedText apply(NormalizedText in);
-// The letter a digit or symbol stands for, or c itself.
-char32_t fold(char32_t c) noexcept;
+// The letter a digit or symbol stands for, or c itself (the table is ascii.hpp's).
+inline constexpr char32_t fold(char32_t c) noexcept { return ascii::leet(c); }
 // True for the symbols "!", "$" and "@": folded everywhere (to catch "sh!t", "$hit"), but
 // at the edge of a word usually punctuation ("shit!"), which the whole-word test knows.
-constexpr bool is_symbol(char32_t c) noexcept { return c == '!' || c == '$' || c == '@'; }
+inline constexpr bool is_symbol(char32_t c) noexcept { return ascii::is_symbol(c); }
 // Whether the source character `c` reaches leetspeak as a symbol: it is one, or the
 // first (last) character of its NFKC form is one, as for U+FF01 and U+203C.
 bool reaches_as_symbol_first(char32_t c) noexcept;
@@ -83,12 +84,10 @@ inline constexpr std::size_t kMinRun = 3;
 
 namespace separators {
 NormalizedText apply(NormalizedText in);
-// The characters that are deleted when they stand between two letters.
-bool is_separator(char32_t c) noexcept;
+// The characters that are deleted when they stand between two letters (ascii.hpp).
+inline constexpr bool is_separator(char32_t c) noexcept { return ascii::is_separator(c); }
 // The letters that separators may stand between: ASCII letters only.
-inline constexpr bool is_letter(char32_t c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+inline constexpr bool is_letter(char32_t c) noexcept { return ascii::is_letter(c); }
 }  // namespace separators
 
 // The entries (k, k + 1) for k = i, i + 1, ..., as a random-access iterator, so that
