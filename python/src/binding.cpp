@@ -14,6 +14,7 @@
 #endif
 
 #include "binding.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk::py {
 
@@ -240,19 +241,9 @@ char* encode_points(const Py_UCS4* in, std::size_t n, char* out) noexcept {
     const Py_UCS4 c = in[i++];
     if (c < 0x80) {
       *out++ = static_cast<char>(c);
-    } else if (c < 0x800) {
-      *out++ = static_cast<char>(0xC0 | (c >> 6));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      if (c >= 0xD800 && c <= 0xDFFF) return nullptr;
-      *out++ = static_cast<char>(0xE0 | (c >> 12));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
     } else {
-      *out++ = static_cast<char>(0xF0 | (c >> 18));
-      *out++ = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      *out++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      *out++ = static_cast<char>(0x80 | (c & 0x3F));
+      if (c >= 0xD800 && c <= 0xDFFF) return nullptr;
+      out = utf8::put(c, out);
     }
   }
   return out;

@@ -128,26 +128,6 @@ const std::bitset<0x10000> kBmpSymbol = [] {
   return t;
 }();
 
-// Writes the UTF-8 form of the scalar value c (>= 0x80) at p; returns the end.
-inline char* put_utf8(char32_t c, char* p) noexcept {
-  if (c < 0x800) {
-    p[0] = static_cast<char>(0xC0 | (c >> 6));
-    p[1] = static_cast<char>(0x80 | (c & 0x3F));
-    return p + 2;
-  }
-  if (c < 0x10000) {
-    p[0] = static_cast<char>(0xE0 | (c >> 12));
-    p[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    p[2] = static_cast<char>(0x80 | (c & 0x3F));
-    return p + 3;
-  }
-  p[0] = static_cast<char>(0xF0 | (c >> 18));
-  p[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-  p[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-  p[3] = static_cast<char>(0x80 | (c & 0x3F));
-  return p + 4;
-}
-
 // The lead bytes of the characters whose NFKC form is longer than they are, in bytes
 // or in characters. Common scripts (accented Latin, Cyrillic, most of Greek) have none.
 const std::array<bool, 256> kLeadOfGrower = [] {
@@ -652,7 +632,7 @@ class Writer {
     if (c < 0x80) [[likely]] {
       *t_++ = static_cast<char>(c);
     } else {
-      t_ = put_utf8(c, t_);
+      t_ = utf8::put(c, t_);
     }
     fbuf_[o_ - obuf_] = flags;
     *o_++ = e;

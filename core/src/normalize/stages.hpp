@@ -137,7 +137,7 @@ void source_copy_into(std::string_view text, NormalizedText& out);
 void source_copy_append(std::string_view text, std::size_t base, NormalizedText& out);
 
 // The pipeline run one stage after another, each stage a separate pass. It defines what
-// normalize() returns; normalize() computes the same in one pass (fused_pipeline).
+// normalize() returns; normalize() computes the same in one pass (fused_pipeline_into).
 NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level);
 
 // strip_bidi, nfkc, casefold, homoglyph, leetspeak and collapse, and then separators if
