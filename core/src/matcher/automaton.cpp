@@ -3,6 +3,8 @@
 // below one threshold.
 #include "matcher/automaton.hpp"
 
+#include "matcher/trie.hpp"
+
 #include <algorithm>
 #include <limits>
 
@@ -17,24 +19,39 @@ constexpr std::uint32_t kStartTmp = 1;
 
 }  // namespace
 
-std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patterns,
-                                            const Limits& limits, bool prefilter,
-                                            std::string& error) {
+bool Automaton::patterns_within(const std::vector<std::string>& patterns, const Limits& limits,
+                                std::string& error) {
   const std::size_t max_patterns =
       std::min<std::size_t>(limits.max_patterns, std::numeric_limits<std::uint32_t>::max());
   if (patterns.size() > max_patterns) {
     error = std::to_string(patterns.size()) + " patterns given, more than the limit of " +
             std::to_string(max_patterns) + " patterns";
-    return nullptr;
+    return false;
   }
   for (std::size_t i = 0; i < patterns.size(); ++i) {
     if (patterns[i].size() > limits.max_pattern_len) {
       error = "pattern " + std::to_string(i) + " is " + std::to_string(patterns[i].size()) +
               " bytes long, longer than the limit of " + std::to_string(limits.max_pattern_len) +
               " bytes";
-      return nullptr;
+      return false;
     }
   }
+  return true;
+}
+
+std::size_t Automaton::set_classes(std::size_t classes, bool all_used) noexcept {
+  class_count_ = classes;
+  has_free_class_ = !all_used;
+  unsigned shift = 2;
+  while ((std::size_t{1} << shift) < classes) ++shift;
+  stride_shift_ = shift;
+  return std::size_t{1} << shift;
+}
+
+std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patterns,
+                                            const Limits& limits, bool prefilter,
+                                            std::string& error) {
+  if (!patterns_within(patterns, limits, error)) return nullptr;
 
   auto a = std::unique_ptr<Automaton>(new Automaton());
   for (const std::string& p : patterns) a->max_pattern_len_ = std::max(a->max_pattern_len_, p.size());
@@ -48,13 +65,8 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
   std::size_t classes = all_used ? 0 : 1;  // with every byte used, no shared class
   for (std::size_t b = 0; b < 256; ++b)
     a->classes_[b] = used[b] ? static_cast<std::uint8_t>(classes++) : 0;
-  a->class_count_ = classes;
-  a->has_free_class_ = !all_used;
-  // At least four columns, so that the 16-bit table's ids (state * stride / 4) are whole.
-  unsigned shift = 2;
-  while ((std::size_t{1} << shift) < classes) ++shift;
-  a->stride_shift_ = shift;
-  const std::size_t stride = std::size_t{1} << shift;
+  const std::size_t stride = a->set_classes(classes, all_used);
+  const unsigned shift = a->stride_shift_;
 
   // Pre-multiplied ids must fit 32 bits: state * stride + class < 2^32.
   const std::size_t id_limit = (std::size_t{1} << 32) >> shift;
@@ -70,35 +82,30 @@ std::unique_ptr<Automaton> Automaton::build(const std::vector<std::string>& patt
     return nullptr;
   }
 
-  // 1. Trie, with dense rows. Each state remembers the first (lowest) pattern ending at
-  // it, or inherits one through its failure link below.
-  std::vector<std::uint32_t> next(2 * stride, kNone);
-  std::vector<std::uint32_t> pat(2, kNone), len(2, 0);
-  std::vector<bool> own_match(2, false);
+  // 1. Trie; its node t is state t + 1 (DEAD is 0, the root is START). Its rows go into
+  // a dense table. Each state remembers the first (lowest) pattern ending at it, or
+  // inherits one through its failure link below.
+  Trie trie;
   for (std::size_t i = 0; i < patterns.size(); ++i) {
-    const std::string& p = patterns[i];
-    if (p.empty()) continue;
-    std::uint32_t s = kStartTmp;
-    for (char c : p) {
-      std::uint32_t& slot = next[s * stride + a->classes_[static_cast<unsigned char>(c)]];
-      if (slot == kNone) {
-        const std::size_t fresh = pat.size();
-        if (fresh >= max_states) {
-          too_many_states();
-          return nullptr;
-        }
-        slot = static_cast<std::uint32_t>(fresh);
-        next.resize(next.size() + stride, kNone);
-        pat.push_back(kNone);
-        len.push_back(0);
-        own_match.push_back(false);
-      }
-      s = next[s * stride + a->classes_[static_cast<unsigned char>(c)]];
+    if (patterns[i].empty()) continue;
+    const auto label = [&](unsigned char b) { return a->classes_[b]; };
+    if (!trie.add(patterns[i], static_cast<std::uint32_t>(i), label, max_states - 1)) {
+      too_many_states();
+      return nullptr;
     }
-    if (!own_match[s]) {
-      own_match[s] = true;
-      pat[s] = static_cast<std::uint32_t>(i);
-      len[s] = static_cast<std::uint32_t>(p.size());
+  }
+  std::vector<std::uint32_t> next((trie.size() + 1) * stride, kNone);
+  std::vector<std::uint32_t> pat(trie.size() + 1, kNone), len(trie.size() + 1, 0);
+  std::vector<bool> own_match(trie.size() + 1, false);
+  for (std::uint32_t t = 0; t < trie.size(); ++t) {
+    const Trie::Node& node = trie[t];
+    trie.for_each_child(t, [&](std::uint32_t label, std::uint32_t to) {
+      next[std::size_t{t + 1} * stride + label] = to + 1;
+    });
+    if (node.word != Trie::kNone) {
+      own_match[t + 1] = true;
+      pat[t + 1] = node.word;
+      len[t + 1] = node.depth;
     }
   }
   const std::size_t n_states = pat.size();

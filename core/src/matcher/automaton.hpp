@@ -203,6 +203,15 @@ class Automaton {
 
   Automaton() = default;
 
+  // The limits on the patterns that both builders check first: their number, then each
+  // one's length. False, with `error` saying which, when one is exceeded.
+  static bool patterns_within(const std::vector<std::string>& patterns, const Limits& limits,
+                              std::string& error);
+  // Takes `classes` byte classes (0 shared by the bytes no pattern uses, unless
+  // `all_used`) and sets the stride: at least four columns, so that the 16-bit table's
+  // ids (state * stride / 4) are whole. Returns the stride.
+  std::size_t set_classes(std::size_t classes, bool all_used) noexcept;
+
   void emit(const std::vector<std::uint32_t>& next, const std::vector<std::uint32_t>& pat,
             const std::vector<std::uint32_t>& len, const std::vector<std::uint32_t>& order,
             std::size_t n_states);
