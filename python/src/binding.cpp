@@ -114,11 +114,11 @@ bool check_required(const Signature& sig, PyObject** out) {
   Py_ssize_t given = 0;
   while (given < sig.required && out[given]) ++given;
   if (given == sig.required) return true;
+  // out[given] is missing, so the list is never empty.
   std::vector<const char*> missing;
-  for (Py_ssize_t i = 0; i < sig.required; ++i) {
+  for (Py_ssize_t i = given; i < sig.required; ++i) {
     if (!out[i]) missing.push_back(sig.names[i]);
   }
-  if (missing.empty()) return true;
   raise_missing(sig, missing);
   return false;
 }
