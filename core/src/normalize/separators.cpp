@@ -8,9 +8,7 @@ namespace tarnwhisk::separators {
 
 NormalizedText apply(NormalizedText in) {
   if (in.text.empty()) return in;
-  NormalizedText out;
-  out.text.reserve(in.text.size());
-  out.offsets.reserve(in.offsets.size());
+  NormalizedText out = output_for(in);
   const std::string_view t = in.text;
   bool last_is_letter = false;  // the last character appended to the output
   std::size_t i = 0, k = 0;

@@ -15,6 +15,7 @@
 
 #include "ascii.hpp"
 #include "tarnwhisk/normalize.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk {
 
@@ -27,6 +28,24 @@ inline constexpr std::uint8_t kLastSideFlags = kSymbolLast;
 inline std::uint8_t merged_flags(std::uint8_t first, std::uint8_t last) noexcept {
   return static_cast<std::uint8_t>((first & kFirstSideFlags) | (last & kLastSideFlags) |
                                    ((first | last) & (kDoubled | kStretched)));
+}
+// An empty text for a stage to write what it makes of `in` into, with room for as many
+// bytes and entries as `in` has (most stages keep or shorten a text).
+inline NormalizedText output_for(const NormalizedText& in) {
+  NormalizedText out;
+  out.text.reserve(in.text.size());
+  out.offsets.reserve(in.offsets.size());
+  return out;
+}
+// Calls f(c, k) for each character of `text` as utf8::char_len walks it: its scalar
+// value (U+FFFD for a stray byte) and its index.
+template <class F>
+void for_each_char(std::string_view text, F&& f) {
+  for (std::size_t i = 0, k = 0; i < text.size(); ++k) {
+    const std::size_t len = utf8::char_len(text, i);
+    f(utf8::decode(text, i, len), k);
+    i += len;
+  }
 }
 // Appends entry k of `in`, with its flag when `in` has flags, to `out`.
 inline void copy_entry(const NormalizedText& in, std::size_t k, NormalizedText& out) {
