@@ -224,7 +224,8 @@ PyType_Slot kSlots[] = {
     {0, nullptr},
 };
 
-// Like Match: no subclassing, no dictionary, no weak references, "builtins".
+// Like Match: no subclassing, no dictionary, no weak references, and "builtins" as its
+// module, on purpose (test_module.py's test_class_names and test_no_subclassing).
 PyType_Spec kSpec = {"builtins.ArrowColumn", sizeof(ColumnObject), 0, Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace
