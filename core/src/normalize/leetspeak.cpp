@@ -5,18 +5,6 @@
 
 namespace tarnwhisk::leetspeak {
 
-bool reaches_as_symbol_first(char32_t c) noexcept {
-  if (c < 0x80) return is_symbol(c);
-  const nfkc::Form form = nfkc::form(c);
-  return form.len != 0 && is_symbol(form.chars[0]);
-}
-
-bool reaches_as_symbol_last(char32_t c) noexcept {
-  if (c < 0x80) return is_symbol(c);
-  const nfkc::Form form = nfkc::form(c);
-  return form.len != 0 && is_symbol(form.chars[form.len - 1]);
-}
-
 NormalizedText apply(NormalizedText in) {
   // ASCII for ASCII, so the text changes in place and the offsets stay as they are. The
   // characters made of symbols are flagged, for the whole-word test.

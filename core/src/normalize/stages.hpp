@@ -89,10 +89,6 @@ inline constexpr char32_t fold(char32_t c) noexcept { return ascii::leet(c); }
 // True for the symbols "!", "$" and "@": folded everywhere (to catch "sh!t", "$hit"), but
 // at the edge of a word usually punctuation ("shit!"), which the whole-word test knows.
 inline constexpr bool is_symbol(char32_t c) noexcept { return ascii::is_symbol(c); }
-// Whether the source character `c` reaches leetspeak as a symbol: it is one, or the
-// first (last) character of its NFKC form is one, as for U+FF01 and U+203C.
-bool reaches_as_symbol_first(char32_t c) noexcept;
-bool reaches_as_symbol_last(char32_t c) noexcept;
 }  // namespace leetspeak
 
 namespace collapse {
