@@ -44,7 +44,7 @@ constexpr std::size_t kDirectSpan = 4096;
 //
 // A text may come in pieces (feed() once per piece, in order): the state of the run and
 // of the separators carries over, and what a later piece may still take back or merge
-// is the tail that stable_chars() leaves out.
+// is the tail that stable() leaves out.
 template <bool kAggressive>
 class Writer {
  public:
