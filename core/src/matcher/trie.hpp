@@ -1,8 +1,9 @@
-// A trie of byte strings: the first step of both automata of the project, the word
-// matcher's (automaton.cpp for literal words, automaton_sets.cpp for words whose letters
-// accept several bytes) and the allowlist's (allowlist.cpp). Each resolves its failure
-// links its own way over it: the matcher's are leftmost-longest (a node that ends a word
-// fails to DEAD), the allowlist's report the longest term ending at every byte.
+// A trie of byte strings: the first step of the set automaton (automaton_sets.cpp, words
+// whose letters accept several bytes) and of the allowlist's (allowlist.cpp). Each
+// resolves its failure links its own way over it: the matcher's are leftmost-longest (a
+// node that ends a word fails to DEAD), the allowlist's report the longest term ending
+// at every byte. The literal automaton (automaton.cpp) builds its trie straight into its
+// dense table instead: going through this one cost its build 14 %.
 #pragma once
 
 #include <cstddef>
