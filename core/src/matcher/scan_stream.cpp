@@ -1,6 +1,6 @@
 // The whole-word test, the mapping of hits to the source and the order in which hits
 // leave, for a normalised text seen through a window that moves along it. The hits of
-// tokens with masks ("f*ck", at Thorough) are merged in by scan_masks.cpp.
+// tokens with masks ("f*ck", at Thorough) are merged in by scan_masks.inc.
 #include "matcher/scan_stream.hpp"
 
 #include <algorithm>
@@ -303,3 +303,6 @@ void ScanStream::trim(NormalizedText& win) {
 }
 
 }  // namespace tarnwhisk
+
+// The tokens with masks, in this translation unit (scan_masks.inc says why).
+#include "matcher/scan_masks.inc"

@@ -1,5 +1,5 @@
 // The window on the normalised text as the whole-word test reads it; shared by the two
-// halves of the scan (scan_stream.cpp and scan_masks.cpp).
+// halves of the scan (scan_stream.cpp and scan_masks.inc).
 #pragma once
 
 #include <cstddef>
