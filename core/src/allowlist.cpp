@@ -29,21 +29,27 @@
 #include <cstdint>
 #include <limits>
 
+#include "matcher/trie.hpp"
 #include "utf8.hpp"
 
 namespace tarnwhisk {
 
-// The automaton over the distinct non-empty terms. States are numbered in breadth-first
-// order with 0 the root. When the full transition table would be large, only the trie and
-// the failure links are kept and transitions are followed through the links at scan time
-// (still amortised linear).
+// The automaton over the distinct non-empty terms, made from their trie (matcher/trie.hpp).
+// States are numbered in breadth-first order with 0 the root. When the full transition
+// table would be large, only the trie and the failure links are kept and transitions are
+// followed through the links at scan time (still amortised linear).
 class TermIndex {
  public:
   explicit TermIndex(const std::vector<std::string>& terms) {
     for (const std::string& term : terms) has_empty_ = has_empty_ || term.empty();
     build_classes(terms);
-    build_trie(terms);
-    link();
+    Trie trie;
+    for (const std::string& term : terms) {
+      if (term.empty()) continue;
+      trie.add(term, 0, [&](unsigned char b) { return std::uint32_t{cls_[b]}; });
+      longest_term_ = std::max(longest_term_, term.size());
+    }
+    link(trie);
   }
 
   bool has_empty() const noexcept { return has_empty_; }
@@ -118,55 +124,27 @@ class TermIndex {
     }
   }
 
-  void build_trie(const std::vector<std::string>& terms) {
-    edges_.emplace_back();
-    depth_.push_back(0);
-    terminal_.push_back(false);
-    for (const std::string& term : terms) {
-      if (term.empty()) continue;
-      std::uint32_t s = 0;
-      for (char ch : term) {
-        const std::uint16_t c = cls_[static_cast<unsigned char>(ch)];
-        std::uint32_t t = child(s, c);
-        if (t == kNone) {
-          t = static_cast<std::uint32_t>(edges_.size());
-          edges_[s].push_back({c, t});
-          edges_.emplace_back();
-          depth_.push_back(depth_[s] + 1);
-          terminal_.push_back(false);
-        }
-        s = t;
-      }
-      terminal_[s] = true;
-      longest_term_ = std::max(longest_term_, term.size());
-    }
-  }
-
   // Failure links and, for each state, the length of the longest term that is a suffix of
   // the state's string (0 for none); then the dense table if it is small enough. States
   // are renumbered in breadth-first order so that a state's failure target is always
   // numbered lower, which lets the dense rows be filled in one forward sweep.
-  void link() {
-    const std::size_t count = edges_.size();
-    std::vector<std::uint32_t> order;
-    order.reserve(count);
-    order.push_back(0);
-    for (std::size_t i = 0; i < order.size(); ++i)
-      for (const Edge& e : edges_[order[i]]) order.push_back(e.to);
+  void link(const Trie& trie) {
+    const std::size_t count = trie.size();
+    const std::vector<std::uint32_t> order = trie.breadth_first();
     std::vector<std::uint32_t> rank(count);
     for (std::size_t i = 0; i < count; ++i) rank[order[i]] = static_cast<std::uint32_t>(i);
 
-    std::vector<std::vector<Edge>> edges(count);
-    std::vector<std::uint32_t> depth(count);
+    edges_.assign(count, {});
+    depth_.assign(count, 0);
     std::vector<bool> terminal(count);
     for (std::size_t i = 0; i < count; ++i) {
-      const std::uint32_t old = order[i];
-      for (const Edge& e : edges_[old]) edges[i].push_back({e.cls, rank[e.to]});
-      depth[i] = depth_[old];
-      terminal[i] = terminal_[old];
+      const Trie::Node& node = trie[order[i]];
+      trie.for_each_child(order[i], [&](std::uint32_t label, std::uint32_t to) {
+        edges_[i].push_back({static_cast<std::uint16_t>(label), rank[to]});
+      });
+      depth_[i] = node.depth;
+      terminal[i] = node.word != Trie::kNone;
     }
-    edges_ = std::move(edges);
-    depth_ = std::move(depth);
 
     fail_.assign(count, 0);
     longest_.assign(count, 0);
@@ -178,8 +156,6 @@ class TermIndex {
     }
 
     if (count * classes_ <= kMaxDenseEntries) build_dense(count);
-    terminal_.clear();
-    terminal_.shrink_to_fit();
   }
 
   // The full transition table, in a numbering where the states at which no term ends
@@ -223,7 +199,6 @@ class TermIndex {
   std::size_t classes_ = 1;
   std::vector<std::vector<Edge>> edges_;
   std::vector<std::uint32_t> depth_;
-  std::vector<bool> terminal_;
   std::vector<std::uint32_t> fail_;
   std::vector<std::uint32_t> longest_;
   std::vector<std::uint32_t> dense_;

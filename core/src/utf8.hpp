@@ -1,4 +1,5 @@
-// UTF-8 helpers shared by the stages, the matcher, the allowlist and the censor.
+// UTF-8 helpers shared by the stages, the matcher, the allowlist, the censor and the
+// Python binding (an internal header: not installed).
 //
 // The core is given UTF-8 text. Should a byte not belong to a well-formed sequence,
 // every helper here treats that one byte as a character of its own (decoded as
@@ -63,25 +64,45 @@ inline std::size_t encoded_len(char32_t c) noexcept {
   return 3;
 }
 
+// Writes the UTF-8 form of the Unicode scalar value `c` at `p`, which has room for
+// encoded_len(c) bytes; returns the end of what it wrote. The one encoder of the project:
+// encode() below, the one-pass normaliser and the Python binding all write through it.
+inline char* put(char32_t c, char* p) noexcept {
+  if (c < 0x80) {
+    p[0] = static_cast<char>(c);
+    return p + 1;
+  }
+  if (c < 0x800) {
+    p[0] = static_cast<char>(0xC0 | (c >> 6));
+    p[1] = static_cast<char>(0x80 | (c & 0x3F));
+    return p + 2;
+  }
+  if (c < 0x10000) {
+    p[0] = static_cast<char>(0xE0 | (c >> 12));
+    p[1] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    p[2] = static_cast<char>(0x80 | (c & 0x3F));
+    return p + 3;
+  }
+  p[0] = static_cast<char>(0xF0 | (c >> 18));
+  p[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+  p[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+  p[3] = static_cast<char>(0x80 | (c & 0x3F));
+  return p + 4;
+}
+
+// Whether c is a Unicode scalar value: not a surrogate, not beyond U+10FFFF.
+inline constexpr bool is_scalar(char32_t c) noexcept { return c < 0xD800 || (c > 0xDFFF && c <= 0x10FFFF); }
+
 // Appends the UTF-8 form of `c`; a value that is not a Unicode scalar value is written
 // as U+FFFD.
 inline void encode(char32_t c, std::string& out) {
-  if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = kReplacement;
+  if (!is_scalar(c)) c = kReplacement;
   if (c < 0x80) {
     out.push_back(static_cast<char>(c));
-  } else if (c < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else if (c < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (c >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (c >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    return;
   }
+  char bytes[4];
+  out.append(bytes, static_cast<std::size_t>(put(c, bytes) - bytes));
 }
 
 inline constexpr bool is_continuation(unsigned char b) noexcept { return (b & 0xC0) == 0x80; }

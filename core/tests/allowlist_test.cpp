@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "hits.hpp"
 #include "reference/literal_allowlist.hpp"
 
 namespace tarnwhisk {
@@ -18,12 +19,7 @@ void PrintTo(const Match& m, std::ostream* os) { *os << "[" << m.start << ", " <
 
 namespace {
 
-Match hit(std::size_t start, std::size_t end) {
-  Match m;
-  m.start = start;
-  m.end = end;
-  return m;
-}
+using test_support::hit;
 
 struct Case {
   const char* name;

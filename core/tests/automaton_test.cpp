@@ -90,15 +90,21 @@ TEST(Automaton, LanesReportWhatOneSearchFinds) {
   }
 }
 
-// Leftmost-longest by brute force: at each start try every pattern; longest, then lowest id.
-std::vector<Occ> naive(const std::vector<std::string>& patterns, const std::string& text) {
+// Patterns whose bytes stand for sets: leftmost-longest by brute force (at each start try
+// every pattern, each text byte in its pattern byte's set; longest, then lowest id).
+std::vector<Occ> naive_sets(const std::vector<std::string>& patterns, const std::array<Automaton::ByteSet, 256>& accepts,
+                            const std::string& text) {
   std::vector<Occ> out;
   for (std::size_t start = 0; start < text.size();) {
     std::size_t best = patterns.size();
-    for (std::size_t i = 0; i < patterns.size(); ++i)
-      if (!patterns[i].empty() && text.compare(start, patterns[i].size(), patterns[i]) == 0 &&
-          (best == patterns.size() || patterns[i].size() > patterns[best].size()))
-        best = i;
+    for (std::size_t i = 0; i < patterns.size(); ++i) {
+      const std::string& p = patterns[i];
+      if (p.empty() || start + p.size() > text.size()) continue;
+      bool ok = true;
+      for (std::size_t k = 0; k < p.size() && ok; ++k)
+        ok = accepts[static_cast<unsigned char>(p[k])][static_cast<unsigned char>(text[start + k])];
+      if (ok && (best == patterns.size() || p.size() > patterns[best].size())) best = i;
+    }
     if (best == patterns.size()) {
       ++start;
       continue;
@@ -107,6 +113,13 @@ std::vector<Occ> naive(const std::vector<std::string>& patterns, const std::stri
     start += patterns[best].size();
   }
   return out;
+}
+
+// Literal patterns: the same with every byte standing for itself.
+std::vector<Occ> naive(const std::vector<std::string>& patterns, const std::string& text) {
+  std::array<Automaton::ByteSet, 256> itself;
+  for (std::size_t b = 0; b < 256; ++b) itself[b].set(b);
+  return naive_sets(patterns, itself, text);
 }
 
 // The table is held at 16 bits while every state id fits and at 32 bits beyond; both
@@ -158,31 +171,6 @@ TEST(Automaton, BothTableWidthsFindWhatNaiveSearchFinds) {
       ASSERT_EQ(by_scan(*a, text), expected) << s.name << ", round " << round;
     }
   }
-}
-
-// Patterns whose bytes stand for sets: leftmost-longest by brute force (at each start try
-// every pattern, each text byte in its pattern byte's set; longest, then lowest id).
-std::vector<Occ> naive_sets(const std::vector<std::string>& patterns, const std::array<Automaton::ByteSet, 256>& accepts,
-                            const std::string& text) {
-  std::vector<Occ> out;
-  for (std::size_t start = 0; start < text.size();) {
-    std::size_t best = patterns.size();
-    for (std::size_t i = 0; i < patterns.size(); ++i) {
-      const std::string& p = patterns[i];
-      if (p.empty() || start + p.size() > text.size()) continue;
-      bool ok = true;
-      for (std::size_t k = 0; k < p.size() && ok; ++k)
-        ok = accepts[static_cast<unsigned char>(p[k])][static_cast<unsigned char>(text[start + k])];
-      if (ok && (best == patterns.size() || p.size() > patterns[best].size())) best = i;
-    }
-    if (best == patterns.size()) {
-      ++start;
-      continue;
-    }
-    out.emplace_back(static_cast<std::uint32_t>(best), start, start + patterns[best].size());
-    start += patterns[best].size();
-  }
-  return out;
 }
 
 TEST(Automaton, SetPatternsAgreeWithBruteForce) {

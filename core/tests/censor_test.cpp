@@ -9,15 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "hits.hpp"
+
 namespace tarnwhisk {
 namespace {
 
-Match hit(std::size_t start, std::size_t end) {
-  Match m;
-  m.start = start;
-  m.end = end;
-  return m;
-}
+using test_support::hit;
 
 struct Case {
   const char* name;

@@ -1,6 +1,6 @@
 // The batch methods: many texts in one call, read once (from str objects or an Arrow
-// column), worked on in chunks by the core's batch runner with the interpreter lock
-// released, and answered as Python objects or as an Arrow column.
+// column: batch_input.cpp), worked on in chunks by the core's batch runner with the
+// interpreter lock released, and answered as Python objects or as an Arrow column.
 //
 // Memory: an ASCII str is read where it lies and an Arrow column in its own buffers; a
 // str with other characters is encoded into one buffer for the whole batch (its UTF-8
@@ -15,186 +15,13 @@
 #include <utility>
 
 #include "arrow.hpp"
+#include "batch_input.hpp"
 #include "binding.hpp"
 #include "tarnwhisk/batch.hpp"
 
 namespace tarnwhisk::py {
 
 namespace {
-
-// Reading a batch and making its Python results run with the lock held; signal handlers
-// get their turn every this many texts (asking costs next to nothing when no signal came).
-constexpr std::size_t kSignalStride = 1024;
-
-bool signals_checked(std::size_t i) { return i % kSignalStride != 0 || PyErr_CheckSignals() == 0; }
-
-// Texts are read one after the other from memory that is mostly not in cache (str objects
-// all over the heap): asking for the next ones early lets their loads overlap.
-constexpr std::size_t kPrefetchAhead = 16;
-
-inline void prefetch(const void* p) { __builtin_prefetch(p); }
-
-// Text i + kPrefetchAhead, if there is one (up to its first four cache lines).
-inline void prefetch_text(const std::vector<std::string_view>& texts, std::size_t i, std::size_t end) {
-  if (i + kPrefetchAhead < end) {
-    const std::string_view t = texts[i + kPrefetchAhead];
-    const char* p = t.data();
-    const std::size_t lines = std::min<std::size_t>((t.size() + 63) / 64, 4);
-    for (std::size_t k = 0; k < lines; ++k) prefetch(p + 64 * k);
-  }
-}
-
-// `workers`: 1 when not given, N >= 1, or -1 for every core of the affinity mask.
-bool parse_workers(PyObject* obj, std::size_t& out) {
-  if (!obj) {
-    out = 1;
-    return true;
-  }
-  Ref index(PyNumber_Index(obj));
-  if (!index) return argument_error("workers");
-  int overflow = 0;
-  const long long value = PyLong_AsLongLongAndOverflow(index.get(), &overflow);
-  if (value == -1 && PyErr_Occurred()) return false;
-  if (overflow || (value < 1 && value != kAllCores)) {
-    PyErr_Format(PyExc_ValueError,
-                 "workers must be a number of threads (1 or more) or -1 for every core this "
-                 "process may run on, not %R",
-                 obj);
-    return false;
-  }
-  out = resolve_workers(value);
-  return true;
-}
-
-// Strong references to the str objects of a batch, so that their storage stays while
-// the lock is released (another thread may change the list meanwhile).
-class HeldItems {
- public:
-  HeldItems() = default;
-  HeldItems(const HeldItems&) = delete;
-  HeldItems& operator=(const HeldItems&) = delete;
-  ~HeldItems() {
-    for (std::size_t i = 0; i < items_.size(); ++i) {
-      if (i + kPrefetchAhead < items_.size()) prefetch(items_[i + kPrefetchAhead]);
-      Py_DecRef(items_[i]);
-    }
-  }
-  void reserve(std::size_t n) { items_.reserve(n); }
-  void hold(PyObject* borrowed) {
-    items_.push_back(borrowed);
-    Py_IncRef(borrowed);
-  }
-  // Hands the reference to item i over to the caller.
-  PyObject* take(std::size_t i) noexcept { return std::exchange(items_[i], nullptr); }
-
- private:
-  std::vector<PyObject*> items_;
-};
-
-// The texts of a batch, whichever way they came, as the core reads them.
-struct Input {
-  std::vector<std::string_view> texts;
-  // From a sequence: the str objects.
-  HeldItems items;
-  // Non-ASCII str objects' UTF-8, one after the other.
-  ByteBuffer encoded;
-  // From an Arrow column: its rows and nulls.
-  std::optional<ArrowStrings> arrow;
-
-  bool is_null(std::size_t i) const noexcept { return arrow && arrow->is_null(i); }
-  // Whether the texts come to more than `bytes` in all (counted no further than that).
-  bool more_than(std::size_t bytes) const noexcept {
-    std::size_t total = 0;
-    for (std::string_view t : texts) {
-      total += t.size();
-      if (total > bytes) return true;
-    }
-    return false;
-  }
-};
-
-bool read_sequence(PyObject* texts, Input& in) {
-  if (is_str(texts)) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return argument_error("texts");
-  }
-  if (!PySequence_Check(texts)) {
-    raise_cannot_convert(texts, "Sequence");
-    return argument_error("texts");
-  }
-  // A list or tuple is read in place, any other sequence through a tuple of its items.
-  // One pass takes each str's reference and its UTF-8 (one visit to each object, and
-  // the next ones asked for early: they lie all over the heap).
-  const bool list = PyList_CheckExact(texts);
-  Ref tuple;
-  PyObject* seq = texts;
-  if (!list && !PyTuple_CheckExact(texts)) {
-    tuple.reset(PySequence_Tuple(texts));
-    if (!tuple) return false;
-    seq = tuple.get();
-  }
-  auto item_at = [&](Py_ssize_t i) { return list ? PyList_GetItem(seq, i) : PyTuple_GetItem(seq, i); };
-  const Py_ssize_t n = list ? PyList_Size(seq) : PyTuple_Size(seq);
-  if (n < 0) return false;
-  in.texts.resize(static_cast<std::size_t>(n));
-  in.items.reserve(static_cast<std::size_t>(n));
-  struct Encoded {
-    std::size_t row, offset, size;
-  };
-  std::vector<Encoded> encoded;
-  const auto ahead = static_cast<Py_ssize_t>(kPrefetchAhead);
-  for (Py_ssize_t i = 0; i < n; ++i) {
-    // A signal handler (or a finaliser run by an allocation) may shrink the list: then
-    // item_at raises IndexError.
-    if (!signals_checked(static_cast<std::size_t>(i))) return false;
-    PyObject* item = item_at(i);
-    if (!item) return false;
-    if (i + ahead < n) {
-      if (PyObject* next = item_at(i + ahead)) {
-        prefetch(next);
-      } else {
-        PyErr_Clear();
-      }
-    }
-    if (!is_str(item)) {
-      raise_cannot_convert(item, "PyString");
-      return prefix_type_error("argument 'texts': element " + std::to_string(i) + ": ");
-    }
-    in.items.hold(item);
-    const int ascii = ascii_view(item, in.texts[static_cast<std::size_t>(i)]);
-    if (ascii < 0) return false;
-    if (ascii) continue;
-    const std::size_t offset = in.encoded.size();
-    if (!encode_utf8(item, in.encoded)) return false;
-    encoded.push_back({static_cast<std::size_t>(i), offset, in.encoded.size() - offset});
-  }
-  // The buffer has stopped moving: point the views into it.
-  for (const Encoded& e : encoded) in.texts[e.row] = std::string_view(in.encoded.data() + e.offset, e.size);
-  return true;
-}
-
-bool read_input(PyObject* texts, Input& in) {
-  in.arrow.emplace();
-  const int arrow = import_arrow(texts, *in.arrow);
-  if (arrow < 0) return argument_error("texts");
-  if (arrow > 0) {
-    in.texts = std::move(in.arrow->texts);
-    return true;
-  }
-  in.arrow.reset();
-  return read_sequence(texts, in);
-}
-
-// Runs `task` over the chunks, with the lock released when the batch is worth it (more
-// than one worker, or more than a short text's bytes) and signal handlers run between
-// chunks meanwhile. False, with the handler's exception set, when one raised.
-bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task) {
-  if (workers <= 1 && !in.more_than(kUnlockAbove)) return run_chunks(bounds, 1, Poll(), task);
-  const int main_thread = on_main_thread();
-  if (main_thread < 0) return false;
-  Unlocked unlocked(main_thread != 0);
-  return run_chunks(bounds, workers, unlocked.poll(), task);
-}
 
 // One bit per row, least significant first, as Arrow packs validity and booleans.
 ColumnBuffer pack_bits(std::size_t n, auto&& bit) {

@@ -302,7 +302,8 @@ PyCFunction method(F f) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(f));
 }
 
-// Each method carries only its text signature: __doc__ is None.
+// Each method carries only its text signature, so __doc__ is None: deliberate, pinned by
+// test_module.py's test_method_signatures (find_text alone is documented).
 PyMethodDef kMethods[] = {
     {"find", method(filter_find), METH_FASTCALL | METH_KEYWORDS, "find($self, text)\n--\n\n"},
     {"censor", method(filter_censor), METH_FASTCALL | METH_KEYWORDS, "censor($self, text)\n--\n\n"},
@@ -355,7 +356,8 @@ PyType_Slot kSlots[] = {
 };
 
 // No base-type flag (no subclassing), no dictionary, no weak-reference slot. The name
-// without a module of its own reports "builtins".
+// without a module of its own reports "builtins": deliberate, the face test_module.py's
+// test_class_names and test_no_subclassing pin.
 PyType_Spec kSpec = {"builtins.Tarnwhisk", sizeof(FilterObject), 0, Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace

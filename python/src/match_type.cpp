@@ -155,6 +155,9 @@ PyMethodDef kMethods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The fields' docstrings are empty on purpose (test_module.py's
+// test_match_descriptors_have_empty_doc): the class docstring and the README say what
+// they hold.
 PyGetSetDef kGetters[] = {
     {"word_id", get_position<&MatchFields::word_id>, nullptr, "", nullptr},
     {"start", get_position<&MatchFields::start>, nullptr, "", nullptr},
@@ -179,7 +182,8 @@ PyType_Slot kSlots[] = {
 };
 
 // No base-type flag (no subclassing), no dictionary, no weak-reference slot. The name
-// without a module of its own reports "builtins".
+// without a module of its own reports "builtins": deliberate, the face test_module.py's
+// test_class_names and test_no_subclassing pin.
 PyType_Spec kSpec = {"builtins.Match", sizeof(MatchObject), 0, Py_TPFLAGS_DEFAULT, kSlots};
 
 }  // namespace

@@ -86,7 +86,8 @@ PyMethodDef kFunctions[] = {
 PyModuleDef kModule = {
     PyModuleDef_HEAD_INIT,
     "tarnwhisk",  // name
-    "",           // docstring
+    "",           // docstring: empty on purpose, as test_module.py's
+                  // test_module_attributes pins (the classes carry the documentation)
     0,            // no per-module state
     kFunctions,   // the private reconstructor only
     nullptr, nullptr, nullptr, nullptr,
@@ -115,8 +116,10 @@ bool initialised = false;
 
 PyObject* init_module() {
   return guarded([]() -> PyObject* {
-    // The type objects live for the whole process and the module keeps no state of its
-    // own, so a second module object would be a second owner of the same classes.
+    // Deliberately once per process, pinned by test_module.py's
+    // test_second_initialisation_raises_import_error: the type objects live for the
+    // whole process and the module keeps no state of its own, so a second module object
+    // would be a second owner of the same classes.
     if (initialised) {
       PyErr_SetString(PyExc_ImportError,
                       "tarnwhisk may only be initialized once per interpreter process");

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "binding.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk::py {
 
@@ -50,13 +51,8 @@ std::optional<T> lookup(const Spelling<T> (&table)[N], std::string_view folded,
 // The first scalar value of valid UTF-8 `text` (which the interpreter's encoder
 // guarantees) and the number of bytes it takes.
 std::pair<char32_t, std::size_t> first_scalar(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return {lead, 1};
-  const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-  char32_t value = lead & (0x7F >> length);
-  for (std::size_t i = 1; i < length && i < text.size(); ++i) value = (value << 6) | (byte(i) & 0x3F);
-  return {value, length};
+  const std::size_t length = utf8::char_len(text, 0);
+  return {utf8::decode(text, 0, length), length};
 }
 
 std::string without(std::string text, std::string_view chars) {

@@ -177,16 +177,6 @@ def test_default_filter_forms(args, kwargs):
 
 
 ACCEPTED = [
-    {"normalization": "Aggressive"},
-    {"normalization": "NONE"},
-    {"match_mode": "Word-Boundary"},
-    {"match_mode": "WORD_BOUNDARY"},
-    {"match_mode": "wordboundary"},
-    {"censor_style": "Full-Mask"},
-    {"censor_style": "g_r-awlix"},
-    {"censor_style": "FULL_MAS\u212a"},  # KELVIN SIGN lower-cases to "k"
-    {"mask_char": "\u00e9"},
-    {"mask_char": "\U0001d11e"},
     {"languages": ("en", "fr")},
     {"languages": ["en", "en", "de", "es", "hi", "fr"]},
     {"languages": []},
@@ -274,6 +264,20 @@ EFFECTS = [
     ({"normalization": "aggressive"}, "d.a.r.n", "*******"),
     ({"remove_words": ["Darn"]}, "darn heck", "darn ****"),
     ({"allowlist": ["DARN IT"]}, "darn it, darn", "darn it, ****"),
+    # other spellings of the same values select them too (a full mask of a 7-character
+    # hit tells it from the default style)
+    ({"normalization": "Aggressive"}, "d.a.r.n", "*******"),
+    ({"normalization": "NONE"}, "DARN d4rn", "DARN d4rn"),
+    ({"match_mode": "Word-Boundary"}, "darning darn", "darning ****"),
+    ({"match_mode": "WORD_BOUNDARY"}, "darning darn", "darning ****"),
+    ({"match_mode": "wordboundary"}, "darning darn", "darning ****"),
+    ({"match_mode": "SUBSTRING"}, "darning", "****ing"),
+    ({"censor_style": "full_mask", "normalization": "aggressive"}, "d.a.r.n", "****"),
+    ({"censor_style": "Full-Mask", "normalization": "aggressive"}, "d.a.r.n", "****"),
+    # KELVIN SIGN lower-cases to "k"
+    ({"censor_style": "FULL_MAS\u212a", "normalization": "aggressive"}, "d.a.r.n", "****"),
+    ({"censor_style": "g_r-awlix"}, "darn", "#@$%"),
+    ({"mask_char": "\U0001d11e"}, "darn", "\U0001d11e" * 4),
 ]
 
 

@@ -203,6 +203,15 @@ class Automaton {
 
   Automaton() = default;
 
+  // The limits on the patterns that both builders check first: their number, then each
+  // one's length. False, with `error` saying which, when one is exceeded.
+  static bool patterns_within(const std::vector<std::string>& patterns, const Limits& limits,
+                              std::string& error);
+  // Takes `classes` byte classes (0 shared by the bytes no pattern uses, unless
+  // `all_used`) and sets the stride: at least four columns, so that the 16-bit table's
+  // ids (state * stride / 4) are whole. Returns the stride.
+  std::size_t set_classes(std::size_t classes, bool all_used) noexcept;
+
   void emit(const std::vector<std::uint32_t>& next, const std::vector<std::uint32_t>& pat,
             const std::vector<std::uint32_t>& len, const std::vector<std::uint32_t>& order,
             std::size_t n_states);
@@ -221,69 +230,7 @@ class Automaton {
   // lanes cut anywhere just stop at their ends (`guessed` true).
   template <class Entry, class Sink>
   void run_lanes(const Entry* const trans, const unsigned char* text, Lane* lanes, Sink& sink,
-                 bool guessed = false) const {
-    const std::uint8_t* const cls = classes_.data();
-    const std::uint32_t max_match = max_match_;
-    // One step of one lane: the row for the byte's class is chosen off the chain, and
-    // kept opaque so that the compiler cannot fold it into `s + class`.
-    auto step = [&](unsigned char byte, std::uint32_t& s) {
-      const Entry* row = trans + cls[byte];
-#if defined(__GNUC__)
-      asm("" : "+r"(row));
-#endif
-      s = load(row, s);
-    };
-    static_assert(kLanes == 4, "the loop below runs four lanes");
-    for (;;) {
-      // Every lane can take `steps` more bytes: a lane that restarts after an
-      // occurrence only moves back.
-      std::size_t steps = lanes[0].end - lanes[0].i;
-      for (int k = 1; k < kLanes; ++k) steps = std::min(steps, lanes[k].end - lanes[k].i);
-      if (steps == 0) break;
-      // The loop makes no calls, so the lanes' states stay in registers; they go back
-      // to `lanes` only when a lane needs attention. One index, counting up to zero from
-      // below the ends of the lanes' stretches, serves all four lanes, so that the loop
-      // spends one instruction on positions and its test.
-      const auto count = static_cast<std::ptrdiff_t>(steps);
-      const unsigned char* const e0 = text + lanes[0].i + steps;
-      const unsigned char* const e1 = text + lanes[1].i + steps;
-      const unsigned char* const e2 = text + lanes[2].i + steps;
-      const unsigned char* const e3 = text + lanes[3].i + steps;
-      std::uint32_t s0 = lanes[0].s, s1 = lanes[1].s, s2 = lanes[2].s, s3 = lanes[3].s;
-      bool attention = false;
-      std::ptrdiff_t j = -count;
-      do {
-        step(e0[j], s0);
-        step(e1[j], s1);
-        step(e2[j], s2);
-        step(e3[j], s3);
-        ++j;
-        if ((s0 <= max_match) | (s1 <= max_match) | (s2 <= max_match) | (s3 <= max_match)) [[unlikely]] {
-          attention = true;
-          break;
-        }
-      } while (j != 0);
-      const auto taken = static_cast<std::size_t>(count + j);
-      for (int k = 0; k < kLanes; ++k) lanes[k].i += taken;
-      lanes[0].s = s0;
-      lanes[1].s = s1;
-      lanes[2].s = s2;
-      lanes[3].s = s3;
-      if (attention)
-        for (int k = 0; k < kLanes; ++k)
-          if (lanes[k].s <= max_match) settle(lanes[k], k, sink);
-    }
-    // Every lane but the last ends at a byte that no pattern contains; the last goes on
-    // in the next piece.
-    for (int k = 0; k + 1 < kLanes; ++k) {
-      if (guessed) {
-        run_to_end(trans, lanes[k], text, k, sink);
-      } else {
-        drain(trans, lanes[k], text, k, sink);
-      }
-    }
-    run_to_end(trans, lanes[kLanes - 1], text, kLanes - 1, sink);
-  }
+                 bool guessed = false) const;
 
   // A text with no byte that no pattern contains is cut anyway, into equal parts, and
   // each later lane starts at START: a guess of the state that the search is in there.
@@ -340,49 +287,7 @@ class Automaton {
   }
 
   template <class Entry, class Sink>
-  void guess_lanes(const Entry* trans, const unsigned char* text, std::size_t n, Chain& chain, Sink& sink) const {
-    const std::size_t from = chain.pos, part = (n - from) / kLanes;
-    std::size_t begin[kLanes + 1];
-    for (int k = 0; k < kLanes; ++k) begin[k] = from + part * static_cast<std::size_t>(k);
-    begin[kLanes] = n;
-    Lane lanes[kLanes];
-    lanes[0] = {from, begin[1], chain.s, chain.last, chain.last_end};
-    for (int k = 1; k < kLanes; ++k) lanes[k] = {begin[k], begin[k + 1], start_, kDead, 0};
-    // The first lane is the search itself; the others' occurrences wait for the check.
-    std::vector<Occurrence> guessed[kLanes];
-    auto collect = [&](const Occurrence& occ, int lane) {
-      if (lane == 0) {
-        sink(occ, 0);
-      } else {
-        guessed[lane].push_back(occ);
-      }
-    };
-    run_lanes(trans, text, lanes, collect, true);
-    Stepper truth{lanes[0].i, lanes[0].s, lanes[0].last, lanes[0].last_end};
-    for (int k = 1; k < kLanes; ++k) {
-      const std::size_t end = begin[k + 1];
-      Stepper guess{begin[k], start_, kDead, 0};
-      std::size_t wrong = 0;  // occurrences the guess reported before it agreed
-      auto agree = [&] {
-        return truth.i == guess.i && truth.s == guess.s && truth.last == guess.last &&
-               (truth.last == kDead || truth.last_end == guess.last_end);
-      };
-      bool agreed = agree();
-      while (!agreed && truth.i < end) {
-        if (guess.i < truth.i && guess.i < end) {
-          step(trans, text, guess, [&](const Occurrence&) { ++wrong; });
-        } else {
-          step(trans, text, truth, [&](const Occurrence& occ) { sink(occ, k); });
-        }
-        agreed = agree();
-      }
-      if (agreed) {
-        for (std::size_t j = wrong; j < guessed[k].size(); ++j) sink(guessed[k][j], k);
-        truth = {lanes[k].i, lanes[k].s, lanes[k].last, lanes[k].last_end};
-      }
-    }
-    chain = {truth.i, truth.s, truth.last, truth.last_end};
-  }
+  void guess_lanes(const Entry* trans, const unsigned char* text, std::size_t n, Chain& chain, Sink& sink) const;
 
   // The search loop. State ids are pre-multiplied by the stride, so a step is one load:
   // the row for the byte's class is chosen first, off the dependency chain on `s`.
@@ -392,43 +297,7 @@ class Automaton {
   // At DEAD the pending occurrence is reported and the search goes on at its end.
   template <bool kSkip, class Entry, class Sink>
   void run_chain(const Entry* const trans, const unsigned char* text, std::size_t n, Chain& chain,
-                 Sink& sink, int lane = 0) const {
-    const std::uint8_t* const cls = classes_.data();
-    const std::uint32_t special = kSkip ? start_ : max_match_;
-    const std::uint32_t max_match = max_match_;
-    std::uint32_t s = chain.s;
-    std::uint32_t last = chain.last;
-    std::size_t last_end = chain.last_end;
-    std::size_t i = chain.pos;
-    if constexpr (kSkip) {
-      if (s == start_) i = prefilter_.next(text, n, i);
-    }
-    while (i < n) {
-      const Entry* row = trans + cls[text[i]];
-#if defined(__GNUC__)
-      // Keeps the row address opaque, so the compiler cannot fold it into `s + class`:
-      // that addition would lengthen the chain of dependent loads by a cycle a byte.
-      asm("" : "+r"(row));
-#endif
-      s = load(row, s);
-      ++i;
-      if (s <= special) [[unlikely]] {
-        if (s == kDead) {
-          sink(occurrence(last, last_end), lane);
-          i = last_end;
-          s = start_;
-          last = kDead;
-          if constexpr (kSkip) i = prefilter_.next(text, n, i);
-        } else if (s <= max_match) {
-          last = s;
-          last_end = i;
-        } else if constexpr (kSkip) {
-          i = prefilter_.next(text, n, i);
-        }
-      }
-    }
-    chain = {std::max(i, n), s, last, last_end};
-  }
+                 Sink& sink, int lane = 0) const;
 
   // Texts shorter than this are searched in one piece.
   static constexpr std::size_t kMinCut = 256;
@@ -521,3 +390,6 @@ class Automaton {
 };
 
 }  // namespace tarnwhisk
+
+// The search loops' bodies.
+#include "matcher/automaton_search.hpp"

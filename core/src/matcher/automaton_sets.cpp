@@ -20,6 +20,7 @@
 #include <unordered_map>
 
 #include "matcher/automaton.hpp"
+#include "matcher/trie.hpp"
 
 namespace tarnwhisk {
 
@@ -27,55 +28,23 @@ namespace {
 
 constexpr std::uint32_t kNoPattern = std::numeric_limits<std::uint32_t>::max();
 
-struct Node {
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> edges;  // (label, child)
-  std::uint32_t depth = 0;
-  std::uint32_t pattern = kNoPattern;  // the pattern that ends here
-};
-
 }  // namespace
 
 std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>& patterns,
                                                  const std::array<ByteSet, 256>& accepts,
                                                  const Limits& limits, std::string& error) {
-  const std::size_t max_patterns =
-      std::min<std::size_t>(limits.max_patterns, std::numeric_limits<std::uint32_t>::max());
-  if (patterns.size() > max_patterns) {
-    error = std::to_string(patterns.size()) + " patterns given, more than the limit of " +
-            std::to_string(max_patterns) + " patterns";
-    return nullptr;
-  }
+  if (!patterns_within(patterns, limits, error)) return nullptr;
   auto a = std::unique_ptr<Automaton>(new Automaton());
 
   // The trie of the patterns' bytes; an edge labelled b accepts the bytes accepts[b].
   std::array<bool, 256> used{};
-  std::vector<Node> nodes(1);
+  Trie nodes;
   for (std::size_t i = 0; i < patterns.size(); ++i) {
     const std::string& p = patterns[i];
-    if (p.size() > limits.max_pattern_len) {
-      error = "pattern " + std::to_string(i) + " is " + std::to_string(p.size()) +
-              " bytes long, longer than the limit of " + std::to_string(limits.max_pattern_len) + " bytes";
-      return nullptr;
-    }
     if (p.empty()) continue;
     a->max_pattern_len_ = std::max(a->max_pattern_len_, p.size());
-    std::uint32_t s = 0;
-    for (char ch : p) {
-      const auto label = static_cast<unsigned char>(ch);
-      used[label] = true;
-      std::uint32_t child = kNoPattern;
-      for (const auto& [l, c] : nodes[s].edges)
-        if (l == label) child = c;
-      if (child == kNoPattern) {
-        child = static_cast<std::uint32_t>(nodes.size());
-        nodes[s].edges.emplace_back(label, child);
-        Node n;
-        n.depth = nodes[s].depth + 1;
-        nodes.push_back(std::move(n));
-      }
-      s = child;
-    }
-    if (nodes[s].pattern == kNoPattern) nodes[s].pattern = static_cast<std::uint32_t>(i);
+    for (char ch : p) used[static_cast<unsigned char>(ch)] = true;
+    nodes.add(p, static_cast<std::uint32_t>(i), [](unsigned char b) { return std::uint32_t{b}; });
   }
   std::vector<ByteSet> labels(256);
   for (std::size_t b = 0; b < 256; ++b)
@@ -102,12 +71,8 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
     if (fresh) ++classes;
     a->classes_[b] = it->second;
   }
-  a->class_count_ = classes;
-  a->has_free_class_ = !all_used;
-  unsigned shift = 2;
-  while ((std::size_t{1} << shift) < classes) ++shift;
-  a->stride_shift_ = shift;
-  const std::size_t stride = std::size_t{1} << shift;
+  const std::size_t stride = a->set_classes(classes, all_used);
+  const unsigned shift = a->stride_shift_;
   // Which classes each label holds.
   std::vector<std::vector<std::uint8_t>> label_classes(labels.size());
   for (std::size_t l = 0; l < labels.size(); ++l) {
@@ -154,13 +119,13 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
     std::uint32_t m = kNoPattern;
     for (std::uint32_t k = first[q]; k < first[q + 1]; ++k) {
       const std::uint32_t n = pool[k];
-      if (nodes[n].pattern == kNoPattern) continue;
+      if (nodes[n].word == kNoPattern) continue;
       if (m == kNoPattern || nodes[n].depth > nodes[m].depth ||
-          (nodes[n].depth == nodes[m].depth && nodes[n].pattern < nodes[m].pattern))
+          (nodes[n].depth == nodes[m].depth && nodes[n].word < nodes[m].word))
         m = n;
     }
     if (m != kNoPattern) {
-      pat[q] = nodes[m].pattern;
+      pat[q] = nodes[m].word;
       len[q] = nodes[m].depth;
     }
     const bool commit = committed[q] || m != kNoPattern;
@@ -169,10 +134,11 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
     // edges instead of one for each class.
     for (std::size_t c = 0; c < classes; ++c) by_class[c].clear();
     for (std::uint32_t k = first[q]; k < first[q + 1]; ++k) {
-      const Node& node = nodes[pool[k]];
+      const Trie::Node& node = nodes[pool[k]];
       if (node.depth < floor) continue;
-      for (const auto& [label, child] : node.edges)
+      nodes.for_each_child(pool[k], [&](std::uint32_t label, std::uint32_t child) {
         for (std::uint8_t c : label_classes[label]) by_class[c].push_back(child);
+      });
     }
     for (std::size_t c = 0; c < classes; ++c) {
       std::vector<std::uint32_t>& set = by_class[c];

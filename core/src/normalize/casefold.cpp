@@ -6,8 +6,6 @@
 
 namespace tarnwhisk::casefold {
 
-char32_t fold(char32_t c) noexcept { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-
 NormalizedText apply(NormalizedText in) {
   // Every character keeps its byte length, and ASCII bytes never belong to a multi-byte
   // character, so the text can be changed in place and the offsets stay as they are.

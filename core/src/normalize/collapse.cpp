@@ -7,9 +7,7 @@ namespace tarnwhisk::collapse {
 
 NormalizedText apply(NormalizedText in) {
   if (in.text.empty()) return in;
-  NormalizedText out;
-  out.text.reserve(in.text.size());
-  out.offsets.reserve(in.offsets.size());
+  NormalizedText out = output_for(in);
   const std::string_view t = in.text;
   std::size_t i = 0;  // byte position of the current character
   std::size_t k = 0;  // its index

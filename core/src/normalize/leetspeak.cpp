@@ -5,35 +5,6 @@
 
 namespace tarnwhisk::leetspeak {
 
-char32_t fold(char32_t c) noexcept {
-  switch (c) {
-    case '!': return 'i';
-    case '$': return 's';
-    case '0': return 'o';
-    case '1': return 'i';
-    case '3': return 'e';
-    case '4': return 'a';
-    case '5': return 's';
-    case '7': return 't';
-    case '8': return 'b';
-    case '9': return 'g';
-    case '@': return 'a';
-    default: return c;
-  }
-}
-
-bool reaches_as_symbol_first(char32_t c) noexcept {
-  if (c < 0x80) return is_symbol(c);
-  const nfkc::Form form = nfkc::form(c);
-  return form.len != 0 && is_symbol(form.chars[0]);
-}
-
-bool reaches_as_symbol_last(char32_t c) noexcept {
-  if (c < 0x80) return is_symbol(c);
-  const nfkc::Form form = nfkc::form(c);
-  return form.len != 0 && is_symbol(form.chars[form.len - 1]);
-}
-
 NormalizedText apply(NormalizedText in) {
   // ASCII for ASCII, so the text changes in place and the offsets stay as they are. The
   // characters made of symbols are flagged, for the whole-word test.

@@ -21,25 +21,19 @@ Form form(char32_t c) noexcept {
 }
 
 NormalizedText apply(NormalizedText in) {
-  NormalizedText out;
-  out.text.reserve(in.text.size());
-  out.offsets.reserve(in.offsets.size());
-  const std::string_view t = in.text;
-  for (std::size_t i = 0, k = 0; i < t.size(); ++k) {
-    const std::size_t len = utf8::char_len(t, i);
-    const char32_t c = utf8::decode(t, i, len);
+  NormalizedText out = output_for(in);
+  for_each_char(in.text, [&](char32_t c, std::size_t k) {
     const Form f = form(c);
     if (f.len == 0) {
       utf8::encode(c, out.text);
       copy_entry(in, k, out);
-    } else {
-      for (std::size_t j = 0; j < f.len; ++j) {  // several characters share one entry
-        utf8::encode(f.chars[j], out.text);
-        copy_entry(in, k, out);
-      }
+      return;
     }
-    i += len;
-  }
+    for (std::size_t j = 0; j < f.len; ++j) {  // several characters share one entry
+      utf8::encode(f.chars[j], out.text);
+      copy_entry(in, k, out);
+    }
+  });
   return out;
 }
 

@@ -6,21 +6,9 @@
 
 namespace tarnwhisk::separators {
 
-bool is_separator(char32_t c) noexcept {
-  switch (c) {
-    case '\t': case ' ': case '*': case ',': case '-': case '.':
-    case '/': case ':': case ';': case '\\': case '_': case '|':
-      return true;
-    default:
-      return false;
-  }
-}
-
 NormalizedText apply(NormalizedText in) {
   if (in.text.empty()) return in;
-  NormalizedText out;
-  out.text.reserve(in.text.size());
-  out.offsets.reserve(in.offsets.size());
+  NormalizedText out = output_for(in);
   const std::string_view t = in.text;
   bool last_is_letter = false;  // the last character appended to the output
   std::size_t i = 0, k = 0;

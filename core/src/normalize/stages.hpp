@@ -13,7 +13,9 @@
 #include <iterator>
 #include <string_view>
 
+#include "ascii.hpp"
 #include "tarnwhisk/normalize.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk {
 
@@ -26,6 +28,24 @@ inline constexpr std::uint8_t kLastSideFlags = kSymbolLast;
 inline std::uint8_t merged_flags(std::uint8_t first, std::uint8_t last) noexcept {
   return static_cast<std::uint8_t>((first & kFirstSideFlags) | (last & kLastSideFlags) |
                                    ((first | last) & (kDoubled | kStretched)));
+}
+// An empty text for a stage to write what it makes of `in` into, with room for as many
+// bytes and entries as `in` has (most stages keep or shorten a text).
+inline NormalizedText output_for(const NormalizedText& in) {
+  NormalizedText out;
+  out.text.reserve(in.text.size());
+  out.offsets.reserve(in.offsets.size());
+  return out;
+}
+// Calls f(c, k) for each character of `text` as utf8::char_len walks it: its scalar
+// value (U+FFFD for a stray byte) and its index.
+template <class F>
+void for_each_char(std::string_view text, F&& f) {
+  for (std::size_t i = 0, k = 0; i < text.size(); ++k) {
+    const std::size_t len = utf8::char_len(text, i);
+    f(utf8::decode(text, i, len), k);
+    i += len;
+  }
 }
 // Appends entry k of `in`, with its flag when `in` has flags, to `out`.
 inline void copy_entry(const NormalizedText& in, std::size_t k, NormalizedText& out) {
@@ -53,7 +73,7 @@ Form form(char32_t c) noexcept;
 namespace casefold {
 NormalizedText apply(NormalizedText in);
 // A to Z become a to z; every other character is returned as it is.
-char32_t fold(char32_t c) noexcept;
+inline constexpr char32_t fold(char32_t c) noexcept { return ascii::lower(c); }
 }  // namespace casefold
 
 namespace homoglyph {
@@ -64,15 +84,11 @@ char32_t fold(char32_t c) noexcept;
 
 namespace leetspeak {
 NormalizedText apply(NormalizedText in);
-// The letter a digit or symbol stands for, or c itself.
-char32_t fold(char32_t c) noexcept;
+// The letter a digit or symbol stands for, or c itself (the table is ascii.hpp's).
+inline constexpr char32_t fold(char32_t c) noexcept { return ascii::leet(c); }
 // True for the symbols "!", "$" and "@": folded everywhere (to catch "sh!t", "$hit"), but
 // at the edge of a word usually punctuation ("shit!"), which the whole-word test knows.
-constexpr bool is_symbol(char32_t c) noexcept { return c == '!' || c == '$' || c == '@'; }
-// Whether the source character `c` reaches leetspeak as a symbol: it is one, or the
-// first (last) character of its NFKC form is one, as for U+FF01 and U+203C.
-bool reaches_as_symbol_first(char32_t c) noexcept;
-bool reaches_as_symbol_last(char32_t c) noexcept;
+inline constexpr bool is_symbol(char32_t c) noexcept { return ascii::is_symbol(c); }
 }  // namespace leetspeak
 
 namespace collapse {
@@ -83,12 +99,10 @@ inline constexpr std::size_t kMinRun = 3;
 
 namespace separators {
 NormalizedText apply(NormalizedText in);
-// The characters that are deleted when they stand between two letters.
-bool is_separator(char32_t c) noexcept;
+// The characters that are deleted when they stand between two letters (ascii.hpp).
+inline constexpr bool is_separator(char32_t c) noexcept { return ascii::is_separator(c); }
 // The letters that separators may stand between: ASCII letters only.
-inline constexpr bool is_letter(char32_t c) noexcept {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-}
+inline constexpr bool is_letter(char32_t c) noexcept { return ascii::is_letter(c); }
 }  // namespace separators
 
 // The entries (k, k + 1) for k = i, i + 1, ..., as a random-access iterator, so that
@@ -138,7 +152,7 @@ void source_copy_into(std::string_view text, NormalizedText& out);
 void source_copy_append(std::string_view text, std::size_t base, NormalizedText& out);
 
 // The pipeline run one stage after another, each stage a separate pass. It defines what
-// normalize() returns; normalize() computes the same in one pass (fused_pipeline).
+// normalize() returns; normalize() computes the same in one pass (fused_pipeline_into).
 NormalizedText normalize_by_stages(std::string_view text, NormalizationLevel level);
 
 // strip_bidi, nfkc, casefold, homoglyph, leetspeak and collapse, and then separators if

@@ -23,21 +23,14 @@ bool removes(char32_t c) noexcept {
 }
 
 NormalizedText apply(NormalizedText in) {
-  NormalizedText out;
-  out.text.reserve(in.text.size());
-  out.offsets.reserve(in.offsets.size());
-  const std::string_view t = in.text;
-  for (std::size_t i = 0, k = 0; i < t.size(); ++k) {
-    const std::size_t len = utf8::char_len(t, i);
-    const char32_t c = utf8::decode(t, i, len);
-    if (!removes(c)) {
-      // Re-encoding writes U+FFFD for an ill-formed byte, so that dropping a character
-      // can never join stray bytes on either side into a new character.
-      utf8::encode(c, out.text);
-      copy_entry(in, k, out);
-    }
-    i += len;
-  }
+  NormalizedText out = output_for(in);
+  for_each_char(in.text, [&](char32_t c, std::size_t k) {
+    if (removes(c)) return;
+    // Re-encoding writes U+FFFD for an ill-formed byte, so that dropping a character can
+    // never join stray bytes on either side into a new character.
+    utf8::encode(c, out.text);
+    copy_entry(in, k, out);
+  });
   return out;
 }
 
