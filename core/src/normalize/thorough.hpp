@@ -125,6 +125,7 @@ class Writer {
   void unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end);
   void append(char32_t c, std::uint8_t flags, SourceRange e);
   void merge(char32_t m, std::uint8_t flags, std::size_t end);
+  void mark(std::size_t end);
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);

@@ -1,0 +1,140 @@
+// The thorough level as three readable stages, each a whole pass over the text: the
+// definition that the one-pass writer (thorough_writer.cpp) must agree with, and what
+// the tests compare it to.
+#include <string>
+#include <vector>
+
+#include "normalize/stages.hpp"
+#include "normalize/thorough.hpp"
+#include "normalize/thorough_detail.hpp"
+#include "utf8.hpp"
+
+namespace tarnwhisk::thorough {
+
+NormalizedText fold_stage(NormalizedText in) {
+  NormalizedText out;
+  out.text.reserve(in.text.size());
+  out.offsets.reserve(in.offsets.size());
+  out.flags.reserve(in.offsets.size());
+  const std::string_view t = in.text;
+  char32_t last = 0;  // the last character written
+  for (std::size_t i = 0, k = 0; i < t.size(); ++k) {
+    const std::size_t len = utf8::char_len(t, i);
+    Unit units[kMaxUnits];
+    const char32_t c = utf8::decode(t, i, len);
+    const std::size_t n = fold(c, units);
+    // A mark belongs to the letter before it (see Writer::mark).
+    if (n == 0 && is_mark(c) && !out.offsets.empty() && takes_marks(last)) out.offsets.back().end = in.offsets[k].end;
+    for (std::size_t j = 0; j < n; ++j) {
+      utf8::encode(units[j].c, out.text);
+      last = units[j].c;
+      out.offsets.push_back(in.offsets[k]);
+      out.flags.push_back(static_cast<std::uint8_t>((in.flags.empty() ? 0 : in.flags[k]) | units[j].flags));
+    }
+    i += len;
+  }
+  return out;
+}
+
+namespace {
+
+struct Char {
+  char32_t c;
+  SourceRange entry;
+  std::uint8_t flags;
+};
+
+std::vector<Char> chars_of(const NormalizedText& nt) {
+  std::vector<Char> out;
+  for (std::size_t i = 0, k = 0; i < nt.text.size(); ++k) {
+    const std::size_t len = utf8::char_len(nt.text, i);
+    out.push_back({utf8::decode(nt.text, i, len), nt.offsets[k], nt.flags.empty() ? std::uint8_t{0} : nt.flags[k]});
+    i += len;
+  }
+  return out;
+}
+
+NormalizedText text_of(const std::vector<Char>& chars) {
+  NormalizedText out;
+  for (const Char& c : chars) {
+    utf8::encode(c.c, out.text);
+    out.offsets.push_back(c.entry);
+    out.flags.push_back(c.flags);
+  }
+  return out;
+}
+
+}  // namespace
+
+NormalizedText join_stage(NormalizedText in) {
+  const std::vector<Char> c = chars_of(in);
+  const std::size_t n = c.size();
+  // Tokens: maximal runs of letters. A single letter is a token of one.
+  auto single_at = [&](std::size_t i) {
+    return is_letter(c[i].c, c[i].flags) && (i == 0 || !is_letter(c[i - 1].c, c[i - 1].flags)) &&
+           (i + 1 == n || !is_letter(c[i + 1].c, c[i + 1].flags));
+  };
+  std::vector<bool> drop(n, false), joined(n, false);
+  for (std::size_t i = 0; i < n;) {
+    if (!single_at(i)) {
+      ++i;
+      continue;
+    }
+    // The chain from the single letter at i: singles separated by runs of separators,
+    // all of them the same ("f u c k", "f..u..c..k"; in "f**k u" the mask and the space
+    // differ, and nothing joins).
+    std::vector<std::size_t> singles = {i};
+    std::u32string first_run;
+    std::size_t j = i;
+    for (;;) {
+      std::size_t k = j + 1;
+      std::u32string run;
+      while (k < n && is_separator(c[k].c)) run += c[k++].c;
+      if (run.empty() || k >= n || !single_at(k)) break;
+      if (singles.size() == 1) {
+        first_run = run;
+      } else if (run != first_run) {
+        break;
+      }
+      singles.push_back(k);
+      j = k;
+    }
+    if (singles.size() >= 3) {
+      for (std::size_t s = 1; s < singles.size(); ++s) {
+        for (std::size_t k = singles[s - 1] + 1; k < singles[s]; ++k) drop[k] = true;
+        joined[singles[s]] = true;
+      }
+    }
+    // A chain of two may be the start of the next one ("a s-h-i-t": the s).
+    i = singles.size() == 2 ? j : j + 1;
+  }
+  std::vector<Char> out;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (drop[i]) continue;
+    Char x = c[i];
+    if (joined[i]) x.flags |= kJoined;
+    out.push_back(x);
+  }
+  return text_of(out);
+}
+
+NormalizedText collapse_stage(NormalizedText in) {
+  const std::vector<Char> c = chars_of(in);
+  std::vector<Char> out;
+  for (std::size_t i = 0; i < c.size();) {
+    std::size_t j = i + 1;
+    char32_t run = c[i].c;
+    for (char32_t m; j < c.size() && (m = merge_into(run, j - i >= 2, c[j].c)) != 0; ++j) run = m;
+    Char x = c[i];
+    x.c = run;
+    if (j - i >= 2) {
+      x.entry.end = c[j - 1].entry.end;
+      x.flags = static_cast<std::uint8_t>(merged_flags(c[i].flags, c[j - 1].flags) | kDoubled |
+                                          (j - i >= 3 ? kStretched : 0));
+    }
+    out.push_back(x);
+    i = j;
+  }
+  return text_of(out);
+}
+}  // namespace tarnwhisk::thorough
