@@ -57,5 +57,34 @@ TEST(ThoroughHits, CoverTheMarksOfTheirLastLetter) {
   });
 }
 
+constexpr Language Hi = Language::Hi;
+
+// Trailing "!" after a run of l or i is punctuation, unless a letter follows it; a
+// "!" that a word needs is still its letter.
+TEST(ThoroughHits, LeaveTrailingPunctuationOutOfARun) {
+  check({
+      {En, "h3l1!", {"h3l1"}},
+      {En, "helllll!", {"helllll"}},
+      {En, "helllll!!", {"helllll"}},
+      {En, "h3l1?!", {"h3l1"}},
+      {En, "what the hell!!! ok", {"hell"}},
+      {En, "he11!", {"he11"}},
+      {En, "pak\U0001d408!", {"pak\U0001d408"}},  // a styled capital I, then "!"
+      {En, "pak!!", {"pak!"}},                      // the first "!" is the i
+      {Hi, "lull!", {"lull!"}},                    // "!" the i of "lulli"
+      {Hi, "\u00ablull!\u00bb", {"lull!"}},
+      // "!" as a letter, as before
+      {En, "sh!t", {"sh!t"}},
+      {En, "h3l!", {"h3l!"}},
+      {En, "sh!!!t", {"sh!!!t"}},
+      {En, "sh1t!", {"sh1t"}},
+      {En, "h3ll!", {"h3ll"}},
+      // and words that end so stay clean
+      {En, "hello!!", {}},
+      {En, "kill!!", {}},
+      {En, "hell!o", {}},
+  });
+}
+
 }  // namespace
 }  // namespace tarnwhisk

@@ -145,8 +145,12 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
             pattern += kDoubleF[way[k]];
             position += static_cast<std::uint32_t>(std::string_view(kDoubleF[way[k]]).size());
           } else {
+            // Neither may be a double letter of the text: "ll!" is a double l and "!"
+            // ("hell!!!" ends before the "!"), "lll!" or "l1!" may be three.
             pattern.append(nt.text, b, len);
             pattern.append(nt.text, b, len);
+            choice.single.push_back(position);
+            choice.single.push_back(position + 1);
             position += 2;
           }
           continue;

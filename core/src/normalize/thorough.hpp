@@ -126,6 +126,8 @@ class Writer {
   void append(char32_t c, std::uint8_t flags, SourceRange e);
   void merge(char32_t m, std::uint8_t flags, std::size_t end);
   void mark(std::size_t end);
+  void settle(char32_t c);
+  void punctuation();
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);
@@ -156,6 +158,7 @@ class Writer {
   char32_t last_ = kNoChar;  // the last character written
   std::size_t chars_ = 0;    // characters appended to the result in all (what the owner
   std::size_t bytes_ = 0;    // erased included); the staged ones come on top
+  bool pending_ = false;          // the last character: symbols held apart (see append())
   std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
   bool after_single_ = false;     // a single-letter token ended and only separators came since
   Mark run_start_ = kNoMark;      // where the separators after the last token begin

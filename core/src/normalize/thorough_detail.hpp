@@ -62,6 +62,16 @@ constexpr bool is_upper(char32_t c) noexcept { return c - 'A' < 26u; }
 // letters and codes only, so the run and its last character agree.)
 constexpr bool takes_marks(char32_t c) noexcept { return (c - 'a' < 26u) || is_upper(c) || c >= 0x80; }
 
+// A symbol for i or l ("!", a look-alike of capital I that is punctuation) may be a
+// letter of the run before it or punctuation after the word ("helllll!", "h3l1!"); it is
+// held apart until what follows decides. Other symbols merge at once: "$" and "+" stand
+// for one letter, "|" (J) also separates letters, and "@" ends no sentence.
+constexpr bool trails(char32_t c) noexcept { return c == 'I'; }
+// What sends held symbols back into their run: a letter or a code. Anything else,
+// characters beyond ASCII included (which separate words for the whole-word test too:
+// "\u00ABh3l1!\u00BB"), leaves them punctuation.
+constexpr bool continues_word(char32_t c) noexcept { return (c - 'a' < 26u) || (is_upper(c) && c != 'J'); }
+
 // Writes the UTF-8 form of c (>= 0x80) at p; returns the end.
 inline char* put_utf8(char32_t c, char* p) noexcept {
   if ((c >= 0xD800 && c <= 0xDFFF) || c > 0x10FFFF) c = utf8::kReplacement;

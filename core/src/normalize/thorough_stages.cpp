@@ -121,10 +121,32 @@ NormalizedText join_stage(NormalizedText in) {
 NormalizedText collapse_stage(NormalizedText in) {
   const std::vector<Char> c = chars_of(in);
   std::vector<Char> out;
+  bool held = false;  // the run at i is symbols held apart from the one before
   for (std::size_t i = 0; i < c.size();) {
     std::size_t j = i + 1;
     char32_t run = c[i].c;
-    for (char32_t m; j < c.size() && (m = merge_into(run, j - i >= 2, c[j].c)) != 0; ++j) run = m;
+    // A symbol for i or l that would merge into the run ("helll!", "h3l1!") stays apart
+    // with the characters equal to it, when what follows them does not go on with the
+    // word: punctuation after it, or the word's last letter. A run that starts so is
+    // those characters.
+    if (held) {
+      while (j < c.size() && c[j].c == c[i].c) ++j;
+      held = false;
+      // After a stretched run, punctuation, which no word has and nothing merges into
+      // (see Writer::punctuation()).
+      if (out.back().flags & kStretched) run = '!';
+    }
+    for (char32_t m; j < c.size() && (m = merge_into(run, j - i >= 2, c[j].c)) != 0; ++j) {
+      if ((c[j].flags & kSymbolFirst) && trails(c[j].c)) {
+        std::size_t k = j + 1;
+        while (k < c.size() && c[k].c == c[j].c) ++k;
+        if (k == c.size() || !continues_word(c[k].c)) {
+          held = true;
+          break;
+        }
+      }
+      run = m;
+    }
     Char x = c[i];
     x.c = run;
     if (j - i >= 2) {
@@ -137,4 +159,5 @@ NormalizedText collapse_stage(NormalizedText in) {
   }
   return text_of(out);
 }
+
 }  // namespace tarnwhisk::thorough

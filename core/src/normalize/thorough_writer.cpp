@@ -36,16 +36,24 @@ void Writer::merge(char32_t m, std::uint8_t flags, std::size_t end) {
 }
 
 // Writes c, or merges it into the last character when they are equal (or a code meets
-// the letter of a stretched run).
+// the letter of a stretched run). A symbol that would merge into a run ("helll!",
+// "h3l1!") is held apart while it may be punctuation after the word (see settle()).
 inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
+  if (pending_ && c != last_) [[unlikely]] settle(c);
+  bool hold = false;
   if (c == last_) {
-    merge(c, flags, e.end);
-    return;
-  }
-  if (last_ < 0x80 && c < 0x80 && (is_upper(c) || is_upper(last_)) && (last_flags() & kDoubled)) {
-    if (const char32_t m = merge_into(last_, true, c); m != 0) {
-      merge(m, flags, e.end);
+    hold = (flags & kSymbolFirst) && !pending_ && trails(c);
+    if (!hold) {
+      merge(c, flags, e.end);
       return;
+    }
+  } else if (last_ < 0x80 && c < 0x80 && (is_upper(c) || is_upper(last_)) && (last_flags() & kDoubled)) {
+    if (const char32_t m = merge_into(last_, true, c); m != 0) {
+      hold = (flags & kSymbolFirst) && trails(c);
+      if (!hold) {
+        merge(m, flags, e.end);
+        return;
+      }
     }
   }
   if (c < 0x80) [[likely]] {
@@ -56,6 +64,54 @@ inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
   fbuf_[o_ - obuf_] = flags;
   *o_++ = e;
   last_ = c;
+  pending_ = hold;
+}
+
+// The symbols held apart (the last character) stay apart. After a stretched run they
+// become "!", which no word has and which ends a word for the whole-word test: a code
+// for i or l there would let a word read a double letter in the run and the "!"
+// ("helllll!" is "hell", not "hell" and "!"). After anything else they stay the code,
+// a letter if a word ends with it ("lull!", "pak!!") and else punctuation.
+void Writer::punctuation() {
+  const auto staged = static_cast<std::size_t>(o_ - obuf_);
+  const std::uint8_t run = staged >= 2 ? fbuf_[staged - 2] : staged == 1 ? out_.flags.back() : out_.flags[out_.flags.size() - 2];
+  if (!(run & kStretched)) return;
+  (staged != 0 ? t_[-1] : out_.text.back()) = '!';
+  last_ = '!';
+}
+
+// The symbols held apart (the last character) meet c, which is not one of them: before a
+// letter they go back into the run before them after all ("sh!!t", "h3ll!o" read as
+// before); before anything else they stay apart, punctuation after the word ("helllll!"
+// is "hel" stretched, then "!").
+void Writer::settle(char32_t c) {
+  pending_ = false;
+  if (!continues_word(c)) {
+    punctuation();
+    return;
+  }
+  const SourceRange held = last_entry();
+  const std::uint8_t held_flags = last_flags();
+  const char32_t symbol = last_;
+  if (o_ != obuf_) {
+    --o_;
+    --t_;
+  } else {
+    out_.text.pop_back();
+    out_.offsets.pop_back();
+    out_.flags.pop_back();
+    --chars_;
+    --bytes_;
+  }
+  // The run before it: one ASCII byte, which stable() kept open.
+  char& run = o_ != obuf_ ? t_[-1] : out_.text.back();
+  std::uint8_t& f = last_flags();
+  const char32_t m = merge_into(static_cast<unsigned char>(run), (f & kDoubled) != 0, symbol);
+  run = static_cast<char>(m);
+  last_ = m;
+  last_entry().end = held.end;
+  const bool stretched = ((f | held_flags) & kDoubled) != 0;
+  f = static_cast<std::uint8_t>(merged_flags(f, held_flags) | kDoubled | (stretched ? kStretched : 0));
 }
 
 void Writer::flush() {
@@ -165,6 +221,10 @@ void Writer::mark(std::size_t end) {
 }
 
 void Writer::finish() {
+  if (pending_) {
+    pending_ = false;
+    punctuation();
+  }
   if (token_len_ > 0) token_ends();
   chain_ends();
   flush();
@@ -297,6 +357,8 @@ std::pair<std::size_t, std::size_t> Writer::stable() const noexcept {
     std::size_t b = out_.text.size() - 1;
     while (b > 0 && utf8::is_continuation(static_cast<unsigned char>(out_.text[b]))) --b;
     open = {chars_ - 1, bytes_ - (out_.text.size() - b), {}};
+    // Symbols held apart may still go back into the run before them; both are ASCII.
+    if (pending_) open = {chars_ - 2, bytes_ - 2, {}};
   }
   const Mark& after_single = after_single_ ? run_start_ : kNoMark;
   for (const Mark* m : {&gap_last_, &gap_prev_, &gap_, &after_single})
