@@ -58,6 +58,7 @@ TEST(ThoroughHits, CoverTheMarksOfTheirLastLetter) {
 }
 
 constexpr Language Hi = Language::Hi;
+constexpr Language Fr = Language::Fr;
 
 // Trailing "!" after a run of l or i is punctuation, unless a letter follows it; a
 // "!" that a word needs is still its letter.
@@ -83,6 +84,19 @@ TEST(ThoroughHits, LeaveTrailingPunctuationOutOfARun) {
       {En, "hello!!", {}},
       {En, "kill!!", {}},
       {En, "hell!o", {}},
+  });
+}
+
+// The letter after a run of masks ends the masked word; it starts no chain of single
+// letters with the words after it, while single letters between masks still join.
+TEST(ThoroughHits, AMaskedWordKeepsItsLastLetter) {
+  check({
+      {Fr, "ils criaient co**e \u00e0 l'arbitre", {"co**e"}},
+      {Fr, "co**e a l", {"co**e"}},
+      {Fr, "fout*e a l", {"fout*e"}},
+      {En, "sh*t a s s", {"sh*t", "a s s"}},
+      {En, "so f*u*c*k you", {"f*u*c*k you"}},
+      {En, "f**k u", {"f**k"}},
   });
 }
 

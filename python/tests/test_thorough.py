@@ -40,6 +40,7 @@ FOUND = [
     ("es", "cu1@"),
     # masked letters
     ("en", "f*ck"), ("en", "sh*t"), ("en", "f**k"), ("en", "m0th3rf*ck3r"), ("en", "sh#t"),
+    ("fr", "co**e"),  # a single letter after the masks
     # stretched letters, double letters included
     ("en", "fuuuuck"), ("en", "asssss"), ("en", "pisssss"), ("en", "helllll"),
     # separated single letters

@@ -158,6 +158,8 @@ class Writer {
   char32_t last_ = kNoChar;  // the last character written
   std::size_t chars_ = 0;    // characters appended to the result in all (what the owner
   std::size_t bytes_ = 0;    // erased included); the staged ones come on top
+  bool masked_ = false;            // the last run of masks came right after a word
+  bool masked_tail_ = false;       // the token in progress came right after such a run
   bool pending_ = false;          // the last character: symbols held apart (see append())
   std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
   bool after_single_ = false;     // a single-letter token ended and only separators came since

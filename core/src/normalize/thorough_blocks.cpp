@@ -28,7 +28,8 @@ inline unsigned separators16(__m128i f) noexcept {
 }
 
 // Whether any of 16 ASCII bytes folds to something other than its lower case: digits,
-// and "! $ @ | + # %". Such blocks go the character road.
+// and "! $ @ | + # %", and the mask "*", whose run may end a word. Such blocks go the
+// character road.
 inline bool has_special16(__m128i b) noexcept {
   const auto eq = [&](char c) { return _mm_cmpeq_epi8(b, _mm_set1_epi8(c)); };
   const auto in = [&](char lo, char hi) {
@@ -36,7 +37,7 @@ inline bool has_special16(__m128i b) noexcept {
                          _mm_cmplt_epi8(b, _mm_set1_epi8(static_cast<char>(hi + 1))));
   };
   const __m128i s = _mm_or_si128(_mm_or_si128(in('0', '9'), in('#', '%')),
-                                 _mm_or_si128(_mm_or_si128(eq('!'), eq('@')), _mm_or_si128(eq('|'), eq('+'))));
+                                 _mm_or_si128(_mm_or_si128(eq('!'), eq('@')), _mm_or_si128(eq('|'), _mm_or_si128(eq('+'), eq('*')))));
   return _mm_movemask_epi8(s) != 0;
 }
 

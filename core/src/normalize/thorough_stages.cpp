@@ -74,9 +74,16 @@ NormalizedText join_stage(NormalizedText in) {
     return is_letter(c[i].c, c[i].flags) && (i == 0 || !is_letter(c[i - 1].c, c[i - 1].flags)) &&
            (i + 1 == n || !is_letter(c[i + 1].c, c[i + 1].flags));
   };
+  // A letter right after a run of masks that ends a word of two letters or more ends
+  // that word ("co**e a l"): no chain starts at it.
+  auto masked_tail = [&](std::size_t i) {
+    std::size_t k = i;
+    while (k > 0 && c[k - 1].c == '*') --k;
+    return k < i && k >= 2 && is_letter(c[k - 1].c, c[k - 1].flags) && is_letter(c[k - 2].c, c[k - 2].flags);
+  };
   std::vector<bool> drop(n, false), joined(n, false);
   for (std::size_t i = 0; i < n;) {
-    if (!single_at(i)) {
+    if (!single_at(i) || masked_tail(i)) {
       ++i;
       continue;
     }

@@ -171,7 +171,7 @@ void Writer::feed(std::string_view src, std::size_t base) {
 // company, need nothing of the joining of single letters; the rest goes to unit().
 inline void Writer::put(char32_t c, std::uint8_t flags, SourceRange e) {
   const bool letter = is_letter(c, flags);
-  if (letter ? token_len_ >= 2 : (token_len_ != 1 && !after_single_)) {
+  if ((letter ? token_len_ >= 2 : (token_len_ != 1 && !after_single_)) && c != '*') {
     if (!letter) token_len_ = 0;
     append(c, flags, e);
   } else {
@@ -196,7 +196,7 @@ std::size_t Writer::ascii_chars(const char* src, std::size_t i, std::size_t stop
     const Unit u = kAscii[b];
     const bool letter = is_letter(u.c, u.flags);
     const bool quiet = letter ? tok >= 2 : (tok != 1 && !after_single);
-    if (quiet && u.c != last && !is_upper(u.c) && !is_upper(last)) [[likely]] {
+    if (quiet && u.c != last && !is_upper(u.c) && !is_upper(last) && u.c != '*') [[likely]] {
       if (!letter) tok = 0;
       *t++ = static_cast<char>(u.c);
       fbuf_[o - obuf_] = u.flags;
@@ -245,6 +245,7 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
       after_single_ = false;
       run_start_ = kNoMark;
       token_first_ = {c, e, flags};
+      masked_tail_ = masked_ && last_ == '*';
     }
     if (++token_len_ == 2) {
       // Not a single letter: the chain before it ends, and the run before it stays.
@@ -253,6 +254,15 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
     }
     append(c, flags, e);
     return;
+  }
+  if (c == '*') {
+    // Masks right after a word of two letters or more: the letter after them ends that
+    // word ("co**e"), whatever follows.
+    if (token_len_ > 0) {
+      masked_ = token_len_ >= 2;
+    } else if (last_ != '*') {
+      masked_ = false;
+    }
   }
   if (token_len_ > 0) {
     token_ends();
@@ -277,7 +287,11 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
 
 // The token in progress ended after one letter or more.
 void Writer::token_ends() {
-  if (token_len_ != 1) {
+  if (token_len_ != 1 || masked_tail_) {
+    // A word, or the end of a masked one ("co**e a l" is no chain "e a l"): no chain
+    // starts here.
+    if (masked_tail_) chain_ends();
+    masked_tail_ = false;
     after_single_ = false;
     return;
   }
