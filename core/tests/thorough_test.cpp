@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "normalize/piece_normalizer.hpp"
+#include "normalize/stages.hpp"
 #include "tarnwhisk/config.hpp"
 #include "tarnwhisk/data.hpp"
+#include "utf8.hpp"
 
 namespace tarnwhisk {
 namespace {
@@ -59,6 +63,7 @@ TEST(ThoroughHits, CoverTheMarksOfTheirLastLetter) {
 
 constexpr Language Hi = Language::Hi;
 constexpr Language Fr = Language::Fr;
+constexpr Language De = Language::De;
 
 // Trailing "!" after a run of l or i is punctuation, unless a letter follows it; a
 // "!" that a word needs is still its letter.
@@ -98,6 +103,61 @@ TEST(ThoroughHits, AMaskedWordKeepsItsLastLetter) {
       {En, "so f*u*c*k you", {"f*u*c*k you"}},
       {En, "f**k u", {"f**k"}},
   });
+}
+
+// A character that stands for two letters is one single letter of a chain, and the same
+// letter on both sides of a space in a spelled-out phrase runs together.
+TEST(ThoroughHits, ChainsTakeTwoLetterCharactersAndJoinedDoubles) {
+  check({
+      {De, "s c h e i \u00df e", {"s c h e i \u00df e"}},
+      {De, "du s.c.h.e.i.\u00df.e!", {"s.c.h.e.i.\u00df.e"}},
+      {De, "S\u2022c\u2022H\u2022E\u2022I\u2022\u00df\u2022E", {"S\u2022c\u2022H\u2022E\u2022I\u2022\u00df\u2022E"}},
+      {En, "d u m b b i t c h", {"d u m b b i t c h"}},
+      {Hi, "l o d e l a g g a y e", {"l o d e l a g g a y e"}},
+      {De, "so \u00df x", {}},
+  });
+}
+
+// The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
+// the stages where the rules above meet: "!" after runs, masks after words, characters
+// that are two letters inside chains, marks everywhere.
+TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
+  static const char* const kPieces[] = {"l", "l", "i", "1", "!", "!", "\uFF01", "\U0001D408", "a", "e", "s",
+                                        "*", "*", "#", " ", " ", ".", "|", "?", "\u00DF", "\u0153", "\uFB00",
+                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab"};
+  std::mt19937_64 rng(2027);
+  for (int round = 0; round < 6000; ++round) {
+    std::string src;
+    for (std::size_t k = 1 + rng() % 24; k > 0; --k) src += kPieces[rng() % std::size(kPieces)];
+    const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+    const NormalizedText whole = normalize(src, NormalizationLevel::Thorough);
+    ASSERT_EQ(whole.text, staged.text) << src;
+    ASSERT_EQ(whole.offsets, staged.offsets) << src;
+    ASSERT_EQ(whole.flags, staged.flags) << src;
+    NormalizedText all, window;
+    PieceNormalizer writer(NormalizationLevel::Thorough, window);
+    auto take = [&](std::size_t chars, std::size_t bytes) {
+      all.text.append(window.text, 0, bytes);
+      all.offsets.insert(all.offsets.end(), window.offsets.begin(), window.offsets.begin() + chars);
+      all.flags.insert(all.flags.end(), window.flags.begin(), window.flags.begin() + chars);
+      window.text.erase(0, bytes);
+      window.offsets.erase(window.offsets.begin(), window.offsets.begin() + chars);
+      window.flags.erase(window.flags.begin(), window.flags.begin() + chars);
+    };
+    for (std::size_t from = 0; from < src.size();) {
+      std::size_t to = from;
+      for (std::size_t want = 1 + rng() % 4; to < src.size() && to - from < want;) to += utf8::char_len(src, to);
+      writer.feed(std::string_view(src).substr(from, to - from), from);
+      const auto [chars, bytes] = writer.stable();
+      take(chars, bytes);
+      from = to;
+    }
+    writer.finish();
+    take(window.offsets.size(), window.text.size());
+    ASSERT_EQ(all.text, staged.text) << src;
+    ASSERT_EQ(all.offsets, staged.offsets) << src;
+    ASSERT_EQ(all.flags, staged.flags) << src;
+  }
 }
 
 }  // namespace

@@ -185,7 +185,13 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
         std::uint32_t pos = 0, kept = 0;  // characters of the phrase, and of it without spaces
         for (std::size_t b = 0; b < pattern.size(); ++pos) {
           const std::size_t len = utf8::char_len(pattern, b);
-          if (pattern[b] != ' ') {
+          if (len == 1 && b >= 2 && pattern[b - 1] == ' ' && pattern[b - 2] == pattern[b] && pattern[b] != ' ') {
+            // The same letter on both sides of a space runs together in the text, as one
+            // doubled letter ("d u m b b i t c h").
+            if (std::find(without.doubled.begin(), without.doubled.end(), kept - 1) == without.doubled.end())
+              without.doubled.push_back(kept - 1);
+            std::erase(without.single, kept - 1);
+          } else if (pattern[b] != ' ') {
             if (std::find(choice.doubled.begin(), choice.doubled.end(), pos) != choice.doubled.end())
               without.doubled.push_back(kept);
             if (std::find(choice.single.begin(), choice.single.end(), pos) != choice.single.end())

@@ -101,6 +101,12 @@ class Writer {
     SourceRange entry;
     std::uint8_t flags;
   };
+  // A single letter as it came: one character, which may be two letters ("ß": ss).
+  struct Single {
+    Char first;
+    Char second;
+    bool two;
+  };
   // A place in the result, counted over everything written (the owner may erase from
   // the front): characters and bytes. A mark where a run of separators begins keeps the
   // character before it (a single letter) as it was then: the run may merge into it and
@@ -131,6 +137,7 @@ class Writer {
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);
+  void rewrite(const Single& s);
   void flush();
   void room(std::size_t n) {
     if (static_cast<std::size_t>(obuf_ + kStaging - o_) < n) flush();
@@ -169,8 +176,10 @@ class Writer {
   Mark gap_last_ = kNoMark;       // the run before the chain's last single letter
   Mark gap_prev_ = kNoMark;       // the run before the one before
   Char token_first_{};            // the first letter of the token in progress, as it came
-  Char single_last_{};            // the last single letter, as it came
-  Char single_prev_{};            // the one before
+  Char token_second_{};           // the second, when the first character is two letters
+  bool token_two_ = false;
+  Single single_last_{};          // the last single letter, as it came
+  Single single_prev_{};          // the one before
   std::u32string run_;            // the separators since the last token, as they came
   std::u32string gap_run_;        // ... before the token in progress
   std::u32string chain_run_;      // ... between the chain's first two single letters

@@ -143,7 +143,10 @@ std::size_t Writer::ascii_blocks(const char* src, std::size_t i, std::size_t n, 
     }
     prev = static_cast<unsigned>(_mm_extract_epi16(f, 7)) >> 8;
     tok = (letters & 0x8000) ? ((letters & 0x4000) ? 2 : 1) : 0;
-    if (tok == 1) token_first_ = {prev, {base + i + 15, base + i + 16}, 0};
+    if (tok == 1) {
+      token_first_ = {prev, {base + i + 15, base + i + 16}, 0};
+      token_two_ = false;
+    }
   }
   t_ = t, o_ = o;
   if (i != start) {

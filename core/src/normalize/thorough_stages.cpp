@@ -69,21 +69,35 @@ NormalizedText text_of(const std::vector<Char>& chars) {
 NormalizedText join_stage(NormalizedText in) {
   const std::vector<Char> c = chars_of(in);
   const std::size_t n = c.size();
-  // Tokens: maximal runs of letters. A single letter is a token of one.
-  auto single_at = [&](std::size_t i) {
-    return is_letter(c[i].c, c[i].flags) && (i == 0 || !is_letter(c[i - 1].c, c[i - 1].flags)) &&
-           (i + 1 == n || !is_letter(c[i + 1].c, c[i + 1].flags));
+  // Tokens: maximal runs of letters. A single letter is a token of one character: one
+  // letter, or two letters of one character ("\u00df": ss, "\u0153": oe).
+  auto letter_at = [&](std::size_t i) { return is_letter(c[i].c, c[i].flags); };
+  auto token_end = [&](std::size_t i) {
+    while (i < n && letter_at(i)) ++i;
+    return i;
+  };
+  auto one_char = [&](std::size_t from, std::size_t to) {
+    return to - from == 1 || (to - from == 2 && c[from].entry.start == c[from + 1].entry.start);
+  };
+  // The letters of the single letter that starts at i; 0 if none does.
+  auto single_at = [&](std::size_t i) -> std::size_t {
+    if (!letter_at(i) || (i > 0 && letter_at(i - 1))) return 0;
+    const std::size_t end = token_end(i);
+    return one_char(i, end) ? end - i : 0;
   };
   // A letter right after a run of masks that ends a word of two letters or more ends
   // that word ("co**e a l"): no chain starts at it.
   auto masked_tail = [&](std::size_t i) {
     std::size_t k = i;
     while (k > 0 && c[k - 1].c == '*') --k;
-    return k < i && k >= 2 && is_letter(c[k - 1].c, c[k - 1].flags) && is_letter(c[k - 2].c, c[k - 2].flags);
+    if (k == i || k == 0 || !letter_at(k - 1)) return false;
+    std::size_t t = k - 1;
+    while (t > 0 && letter_at(t - 1)) --t;
+    return !one_char(t, k);
   };
   std::vector<bool> drop(n, false), joined(n, false);
   for (std::size_t i = 0; i < n;) {
-    if (!single_at(i) || masked_tail(i)) {
+    if (single_at(i) == 0 || masked_tail(i)) {
       ++i;
       continue;
     }
@@ -94,10 +108,10 @@ NormalizedText join_stage(NormalizedText in) {
     std::u32string first_run;
     std::size_t j = i;
     for (;;) {
-      std::size_t k = j + 1;
+      std::size_t k = j + single_at(j);
       std::u32string run;
       while (k < n && is_separator(c[k].c)) run += c[k++].c;
-      if (run.empty() || k >= n || !single_at(k)) break;
+      if (run.empty() || k >= n || single_at(k) == 0) break;
       if (singles.size() == 1) {
         first_run = run;
       } else if (run != first_run) {
@@ -108,12 +122,12 @@ NormalizedText join_stage(NormalizedText in) {
     }
     if (singles.size() >= 3) {
       for (std::size_t s = 1; s < singles.size(); ++s) {
-        for (std::size_t k = singles[s - 1] + 1; k < singles[s]; ++k) drop[k] = true;
+        for (std::size_t k = singles[s - 1] + single_at(singles[s - 1]); k < singles[s]; ++k) drop[k] = true;
         joined[singles[s]] = true;
       }
     }
     // A chain of two may be the start of the next one ("a s-h-i-t": the s).
-    i = singles.size() == 2 ? j : j + 1;
+    i = singles.size() == 2 ? j : j + single_at(j);
   }
   std::vector<Char> out;
   for (std::size_t i = 0; i < n; ++i) {

@@ -217,7 +217,7 @@ std::size_t Writer::ascii_chars(const char* src, std::size_t i, std::size_t stop
 void Writer::mark(std::size_t end) {
   if (last_ == kNoChar || !takes_marks(last_)) return;
   last_entry().end = end;
-  if (token_len_ == 1) token_first_.entry.end = end;  // it is written again if it joins
+  if (token_len_ == 1) (token_two_ ? token_second_ : token_first_).entry.end = end;  // written again if it joins
 }
 
 void Writer::finish() {
@@ -245,7 +245,14 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
       after_single_ = false;
       run_start_ = kNoMark;
       token_first_ = {c, e, flags};
+      token_two_ = false;
       masked_tail_ = masked_ && last_ == '*';
+    } else if (token_len_ == 1 && !token_two_ && e.start == token_first_.entry.start) {
+      // The second letter of one character ("ß": ss, "œ": oe): still a single letter.
+      token_second_ = {c, e, flags};
+      token_two_ = true;
+      append(c, flags, e);
+      return;
     }
     if (++token_len_ == 2) {
       // Not a single letter: the chain before it ends, and the run before it stays.
@@ -297,7 +304,7 @@ void Writer::token_ends() {
   }
   after_single_ = true;
   single_prev_ = single_last_;
-  single_last_ = token_first_;
+  single_last_ = {token_first_, token_second_, token_two_};
   if (gap_.chars == kNone) {
     chain_ends();
     chain_ = 1;
@@ -348,9 +355,15 @@ void Writer::drop_runs(std::size_t count) {
   out_.offsets.back() = at.before.entry;
   out_.flags.back() = at.before.flags;
   last_ = at.before.c;
-  if (count == 2) append(single_prev_.c, static_cast<std::uint8_t>(single_prev_.flags | kJoined), single_prev_.entry);
-  append(single_last_.c, static_cast<std::uint8_t>(single_last_.flags | kJoined), single_last_.entry);
+  if (count == 2) rewrite(single_prev_);
+  rewrite(single_last_);
   gap_prev_ = gap_last_ = kNoMark;
+}
+
+// Writes a single letter of a chain again, flagged kJoined (its first letter).
+void Writer::rewrite(const Single& s) {
+  append(s.first.c, static_cast<std::uint8_t>(s.first.flags | kJoined), s.first.entry);
+  if (s.two) append(s.second.c, s.second.flags, s.second.entry);
 }
 
 // The chain of single letters can grow no more: runs in it that were kept stay.
