@@ -118,6 +118,24 @@ TEST(ThoroughHits, ChainsTakeTwoLetterCharactersAndJoinedDoubles) {
   });
 }
 
+// A symbol that stands for a letter is a single letter of a chain where it stands alone
+// between separators; touching a letter it is punctuation, as before.
+TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
+  check({
+      {En, "$.h.i.t", {"$.h.i.t"}},
+      {En, "d.!.c.k", {"d.!.c.k"}},
+      {En, "'5|h|1|+|$'", {"5|h|1|+|$"}},
+      {En, "you are such a d/!/P/$/H/!/7 ok", {"d/!/P/$/H/!/7"}},
+      {En, "f.u.c.k!", {"f.u.c.k"}},
+      {En, "he said $ h i t!", {"$ h i t"}},
+      // and prose with symbols stays clean
+      {En, "it costs $ 5 . 00", {}},
+      {En, "a + b + c", {}},
+      {En, "meet @ 5 p m", {}},
+      {En, "x ! ! y", {}},
+  });
+}
+
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
 // that are two letters inside chains, marks everywhere.

@@ -48,6 +48,7 @@ FOUND = [
     ("en", "f*u*c*k"), ("en", "f..u..c..k"), ("en", "s. h. i. t"),
     ("de", "a r s c h"), ("fr", "m.e.r.d.e"), ("hi", "c h u t i y a"),
     ("de", "s c h e i \u00df e"), ("en", "d u m b b i t c h"),  # "\u00df" one letter; "b b" one run
+    ("en", "$.h.i.t"), ("en", "d-!-c-k"), ("en", "5|h|1|+|$"),  # symbols standing alone
 ]
 
 

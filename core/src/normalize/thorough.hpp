@@ -59,6 +59,12 @@ std::size_t fold(char32_t c, Unit* out) noexcept;
 constexpr bool is_letter(char32_t c, std::uint8_t flags = 0) noexcept {
   return ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J')) && !(flags & kSymbolFirst);
 }
+// A letter made of a symbol ("$", "!", "@", "+", a look-alike that is punctuation) that
+// stands alone between separators is a single letter of a chain too ("$.h.i.t",
+// "d.!.c.k"); next to a letter it stays punctuation ("\u00a1b,a,d!"). "|" only separates.
+constexpr bool symbol_letter(char32_t c, std::uint8_t flags) noexcept {
+  return (flags & kSymbolFirst) && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J'));
+}
 // What may stand between single letters: tab, space, * , - . / : ; \ _ ~ and "|" (J).
 // (The middle dot and the bullet become ".", "#" and "%" become "*".)
 constexpr bool is_separator(char32_t c) noexcept {
@@ -167,6 +173,7 @@ class Writer {
   std::size_t bytes_ = 0;    // erased included); the staged ones come on top
   bool masked_ = false;            // the last run of masks came right after a word
   bool masked_tail_ = false;       // the token in progress came right after such a run
+  bool symbol_token_ = false;      // the token in progress is one symbol (see unit())
   bool pending_ = false;          // the last character: symbols held apart (see append())
   std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
   bool after_single_ = false;     // a single-letter token ended and only separators came since

@@ -79,8 +79,15 @@ NormalizedText join_stage(NormalizedText in) {
   auto one_char = [&](std::size_t from, std::size_t to) {
     return to - from == 1 || (to - from == 2 && c[from].entry.start == c[from + 1].entry.start);
   };
+  // A symbol that stands for a letter is a single letter where no letter touches it and
+  // the character before it is no such symbol.
+  std::vector<bool> symbol(n, false);
+  for (std::size_t i = 0; i < n; ++i)
+    symbol[i] = symbol_letter(c[i].c, c[i].flags) && (i == 0 || (!letter_at(i - 1) && !symbol[i - 1])) &&
+                (i + 1 == n || !letter_at(i + 1));
   // The letters of the single letter that starts at i; 0 if none does.
   auto single_at = [&](std::size_t i) -> std::size_t {
+    if (symbol[i]) return 1;
     if (!letter_at(i) || (i > 0 && letter_at(i - 1))) return 0;
     const std::size_t end = token_end(i);
     return one_char(i, end) ? end - i : 0;
@@ -158,10 +165,11 @@ NormalizedText collapse_stage(NormalizedText in) {
       if (out.back().flags & kStretched) run = '!';
     }
     for (char32_t m; j < c.size() && (m = merge_into(run, j - i >= 2, c[j].c)) != 0; ++j) {
-      if ((c[j].flags & kSymbolFirst) && trails(c[j].c)) {
+      if ((c[j].flags & (kSymbolFirst | kJoined)) == kSymbolFirst && trails(c[j].c)) {
         std::size_t k = j + 1;
         while (k < c.size() && c[k].c == c[j].c) ++k;
-        if (k == c.size() || !continues_word(c[k].c)) {
+        // (Separators that went before a letter of a chain decided as they came.)
+        if (k == c.size() || !continues_word(c[k].c) || (c[k].flags & kJoined)) {
           held = true;
           break;
         }

@@ -37,19 +37,20 @@ void Writer::merge(char32_t m, std::uint8_t flags, std::size_t end) {
 
 // Writes c, or merges it into the last character when they are equal (or a code meets
 // the letter of a stretched run). A symbol that would merge into a run ("helll!",
-// "h3l1!") is held apart while it may be punctuation after the word (see settle()).
+// "h3l1!") is held apart while it may be punctuation after the word (see settle()); a
+// letter of a chain written again (kJoined) is a letter.
 inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
   if (pending_ && c != last_) [[unlikely]] settle(c);
   bool hold = false;
   if (c == last_) {
-    hold = (flags & kSymbolFirst) && !pending_ && trails(c);
+    hold = (flags & (kSymbolFirst | kJoined)) == kSymbolFirst && !pending_ && trails(c);
     if (!hold) {
       merge(c, flags, e.end);
       return;
     }
   } else if (last_ < 0x80 && c < 0x80 && (is_upper(c) || is_upper(last_)) && (last_flags() & kDoubled)) {
     if (const char32_t m = merge_into(last_, true, c); m != 0) {
-      hold = (flags & kSymbolFirst) && trails(c);
+      hold = (flags & (kSymbolFirst | kJoined)) == kSymbolFirst && trails(c);
       if (!hold) {
         merge(m, flags, e.end);
         return;
@@ -171,7 +172,8 @@ void Writer::feed(std::string_view src, std::size_t base) {
 // company, need nothing of the joining of single letters; the rest goes to unit().
 inline void Writer::put(char32_t c, std::uint8_t flags, SourceRange e) {
   const bool letter = is_letter(c, flags);
-  if ((letter ? token_len_ >= 2 : (token_len_ != 1 && !after_single_)) && c != '*') {
+  if ((letter ? token_len_ >= 2 : (token_len_ != 1 && !after_single_)) && c != '*' &&
+      !(token_len_ == 0 && (flags & kSymbolFirst))) {
     if (!letter) token_len_ = 0;
     append(c, flags, e);
   } else {
@@ -196,7 +198,7 @@ std::size_t Writer::ascii_chars(const char* src, std::size_t i, std::size_t stop
     const Unit u = kAscii[b];
     const bool letter = is_letter(u.c, u.flags);
     const bool quiet = letter ? tok >= 2 : (tok != 1 && !after_single);
-    if (quiet && u.c != last && !is_upper(u.c) && !is_upper(last) && u.c != '*') [[likely]] {
+    if (quiet && u.c != last && !is_upper(u.c) && !is_upper(last) && u.c != '*' && !(tok == 0 && u.flags != 0)) [[likely]] {
       if (!letter) tok = 0;
       *t++ = static_cast<char>(u.c);
       fbuf_[o - obuf_] = u.flags;
@@ -221,6 +223,7 @@ void Writer::mark(std::size_t end) {
 }
 
 void Writer::finish() {
+  symbol_token_ = false;
   if (pending_) {
     pending_ = false;
     punctuation();
@@ -232,8 +235,21 @@ void Writer::finish() {
 
 void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end) {
   const SourceRange e{start, end};
-  if (is_letter(c, flags)) {
+  const bool letter = is_letter(c, flags);
+  if (letter && symbol_token_) {
+    // The symbol before was punctuation before a word ("\u00a1bad"), not a letter: back to
+    // what a character that is neither letter nor separator leaves.
+    symbol_token_ = false;
+    token_len_ = 0;
+    gap_ = kNoMark;
+    run_start_ = kNoMark;
+    after_single_ = false;
+    masked_tail_ = false;
+    chain_ends();
+  }
+  if (letter || (token_len_ == 0 && symbol_letter(c, flags))) {
     if (token_len_ == 0) {
+      symbol_token_ = !letter;
       // A token starts. The separators before it may go if it and the letter before them
       // are single letters; otherwise they stay.
       gap_ = after_single_ ? run_start_ : kNoMark;
@@ -274,6 +290,7 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
   if (token_len_ > 0) {
     token_ends();
     token_len_ = 0;
+    symbol_token_ = false;
   }
   if (is_separator(c)) {
     // Only a run after a single letter may go; only then is it kept track of.
@@ -355,6 +372,7 @@ void Writer::drop_runs(std::size_t count) {
   out_.offsets.back() = at.before.entry;
   out_.flags.back() = at.before.flags;
   last_ = at.before.c;
+  pending_ = false;  // symbols held apart were the chain's last letter, taken back
   if (count == 2) rewrite(single_prev_);
   rewrite(single_last_);
   gap_prev_ = gap_last_ = kNoMark;
