@@ -178,5 +178,17 @@ TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
   }
 }
 
+// A run of NUL characters is one character, at the stages as in one pass (the stages
+// kept them apart: their merge read a merged NUL as none).
+TEST(ThoroughText, ARunOfNulCharactersIsOneCharacter) {
+  const std::string src("a\0\0\0b", 5);
+  const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+  const NormalizedText whole = normalize(src, NormalizationLevel::Thorough);
+  EXPECT_EQ(staged.text, std::string("a\0b", 3));
+  EXPECT_EQ(whole.text, staged.text);
+  EXPECT_EQ(whole.offsets, staged.offsets);
+  EXPECT_EQ(whole.flags, staged.flags);
+}
+
 }  // namespace
 }  // namespace tarnwhisk

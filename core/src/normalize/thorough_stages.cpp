@@ -164,7 +164,10 @@ NormalizedText collapse_stage(NormalizedText in) {
       // (see Writer::punctuation()).
       if (out.back().flags & kStretched) run = '!';
     }
-    for (char32_t m; j < c.size() && (m = merge_into(run, j - i >= 2, c[j].c)) != 0; ++j) {
+    // (An equal character always merges, NUL too, whose merge_into() reads as none.)
+    for (; j < c.size(); ++j) {
+      const char32_t m = c[j].c == run ? run : merge_into(run, j - i >= 2, c[j].c);
+      if (m == 0 && c[j].c != run) break;
       if ((c[j].flags & (kSymbolFirst | kJoined)) == kSymbolFirst && trails(c[j].c)) {
         std::size_t k = j + 1;
         while (k < c.size() && c[k].c == c[j].c) ++k;
