@@ -64,6 +64,7 @@ TEST(ThoroughHits, CoverTheMarksOfTheirLastLetter) {
 constexpr Language Hi = Language::Hi;
 constexpr Language Fr = Language::Fr;
 constexpr Language De = Language::De;
+constexpr Language Es = Language::Es;
 
 // Trailing "!" after a run of l or i is punctuation, unless a letter follows it; a
 // "!" that a word needs is still its letter.
@@ -133,6 +134,21 @@ TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
       {En, "a + b + c", {}},
       {En, "meet @ 5 p m", {}},
       {En, "x ! ! y", {}},
+  });
+}
+
+// A phrase spelled out letter by letter, with its words of two letters left as two
+// single letters (which never join alone).
+TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
+  check({
+      {En, "s.u.c.k m.y b.a.l.l.s", {"s.u.c.k m.y b.a.l.l.s"}},
+      {En, "so s-u-c-k m-y b-a-l-l-s!", {"s-u-c-k m-y b-a-l-l-s"}},
+      {Es, "m.e c.a.g.o e.n t.u m.a.d.r.e", {"m.e c.a.g.o e.n t.u m.a.d.r.e"}},
+      {Es, "c|h|i|n|g|a t|u m|a|d|r|e", {"c|h|i|n|g|a t|u m|a|d|r|e"}},
+      {Es, "c. h. i. n. g. a t. u m. a. d. r. e", {"c. h. i. n. g. a t. u m. a. d. r. e"}},
+      // two letters alone stay apart
+      {En, "a.m p.m", {}},
+      {En, "b.j", {}},
   });
 }
 

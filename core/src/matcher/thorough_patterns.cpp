@@ -34,6 +34,39 @@ struct ChoicePoint {
 // The most patterns one word may have (the places taken in order while they fit).
 constexpr std::size_t kMaxVariants = 32;
 
+// What may stand between the two letters of a word spelled out inside a phrase: the
+// separators of the thorough text ("|" is J), and the runs of two that writers use. (A
+// space would make the whole phrase one chain, which joins.)
+constexpr const char* kChainSeparators[] = {"*", ",", "-", ".", "/", ":", ";", "\\", "_", "~", "J", ". ", ", "};
+
+// Calls emit with the phrase `pattern` in which each word of two single letters has `sep`
+// between them, and `choice` with its places moved to match; not at all when the phrase
+// has no such word or a character of more than one byte.
+template <typename Emit>
+void spread_two_letter_words(const std::string& pattern, const PatternChoice& choice, std::string_view sep, Emit emit) {
+  auto listed = [](const std::vector<std::uint32_t>& v, std::size_t k) { return std::find(v.begin(), v.end(), k) != v.end(); };
+  std::string out;
+  std::vector<std::uint32_t> moved(pattern.size(), 0);  // where each character goes
+  bool any = false;
+  for (std::size_t b = 0; b < pattern.size(); ++b) {
+    if (static_cast<unsigned char>(pattern[b]) >= 0x80) return;
+    moved[b] = static_cast<std::uint32_t>(out.size());
+    out += pattern[b];
+    const bool starts_two = b + 1 < pattern.size() && pattern[b] != ' ' && pattern[b + 1] != ' ' &&
+                            (b == 0 || pattern[b - 1] == ' ') && (b + 2 == pattern.size() || pattern[b + 2] == ' ') &&
+                            !listed(choice.doubled, b) && !listed(choice.doubled, b + 1);
+    if (starts_two) {
+      out += sep;
+      any = true;
+    }
+  }
+  if (!any) return;
+  PatternChoice c{choice.entry, {}, {}};
+  for (std::uint32_t k : choice.doubled) c.doubled.push_back(moved[k]);
+  for (std::uint32_t k : choice.single) c.single.push_back(moved[k]);
+  emit(std::move(out), std::move(c));
+}
+
 }  // namespace
 
 const std::array<Automaton::ByteSet, 256>& thorough_accepts() {
@@ -177,6 +210,15 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
         ++position;
       }
       variants_of_all.push_back({pattern, choice, pairs});
+      // A phrase spelled out letter by letter keeps the separator inside a word of two
+      // letters (two single letters never join alone): "s.u.c.k m.y b.a.l.l.s" reads
+      // "suck m.y balls". The phrase with each such word so, for every separator.
+      if (pattern.find(' ') != std::string::npos && !pairs) {
+        for (const char* sep : kChainSeparators)
+          spread_two_letter_words(pattern, choice, sep, [&](std::string p, PatternChoice c) {
+            variants_of_all.push_back({std::move(p), std::move(c), pairs});
+          });
+      }
       // A phrase spelled out letter by letter loses its spaces with the separators
       // ("c a m e l j o c k e y"): the phrase without them, for letters joined so.
       if (pattern.find(' ') != std::string::npos) {
