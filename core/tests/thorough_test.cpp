@@ -152,13 +152,26 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
   });
 }
 
+// Three characters in a row that may all be one letter are one stretched letter ("@4@"),
+// but for the codes of i or l, where "1l1" may be "ili".
+TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
+  check({
+      {En, "@4@55", {"@4@55"}},
+      {En, "so 5u@4@4@4r ok", {}},  // a phrase of the Hindi list, not English
+      {Hi, "5u@4@4@4r k1 4ul44d", {"5u@4@4@4r k1 4ul44d"}},
+      {En, "6@n6b@n6", {"6@n6b@n6"}},
+      {Es, "g1l1pollas", {"g1l1pollas"}},
+      {En, "a cool boat 4@4", {}},
+  });
+}
+
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
 // that are two letters inside chains, marks everywhere.
 TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
   static const char* const kPieces[] = {"l", "l", "i", "1", "!", "!", "\uFF01", "\U0001D408", "a", "e", "s",
                                         "*", "*", "#", " ", " ", ".", "|", "?", "\u00DF", "\u0153", "\uFB00",
-                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab"};
+                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443"};
   std::mt19937_64 rng(2027);
   for (int round = 0; round < 6000; ++round) {
     std::string src;

@@ -38,6 +38,7 @@ FOUND = [
     ("en", "twatwaphfle"), ("en", "jerkofph"), ("en", "jack@phph"),  # a double f as ph
     ("en", "m||ph"), ("en", "@$5!1ck"), ("en", "d33p+hr@@+"),        # "li", "oa" as one run
     ("es", "cu1@"),
+    ("en", "@4@55"), ("en", "6@n6b@n6"),  # a letter and its codes run together
     # masked letters
     ("en", "f*ck"), ("en", "sh*t"), ("en", "f**k"), ("en", "m0th3rf*ck3r"), ("en", "sh#t"),
     ("fr", "co**e"),  # a single letter after the masks

@@ -140,6 +140,7 @@ class Writer {
   void mark(std::size_t end);
   void settle(char32_t c);
   void punctuation();
+  bool three(char32_t c, std::uint8_t flags, std::size_t end);
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);

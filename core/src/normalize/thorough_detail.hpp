@@ -57,6 +57,17 @@ inline char32_t merge_into(char32_t run, bool stretched, char32_t x) noexcept {
 // paths leave both to append().
 constexpr bool is_upper(char32_t c) noexcept { return c - 'A' < 26u; }
 
+// Three characters in a row, each a letter or a code for a or o, b or g, u or y, where
+// the first two and then all three may stand for one letter ("@a@", "696", "4@4"): one
+// stretched letter, which merge_into() leaves apart two by two. (The codes for i or l
+// stay out: "1l1" may be "ili".) The letter, or 0.
+inline char32_t merge_three(char32_t x, char32_t y, char32_t z) noexcept {
+  auto fits = [](char32_t c) { return (c - 'a' < 26u) || c == 'A' || c == 'G' || c == 'U'; };
+  if (x == y || y == z || !fits(x) || !fits(y) || !fits(z)) return 0;
+  const char32_t m = merge_into(x, true, y);
+  return m != 0 ? merge_into(m, true, z) : 0;
+}
+
 // Whether a combining mark after c belongs to it: a letter, a code for letters or a
 // character that stays beyond ASCII, not a separator or punctuation. (A run merges
 // letters and codes only, so the run and its last character agree.)

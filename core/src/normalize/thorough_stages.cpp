@@ -157,6 +157,7 @@ NormalizedText collapse_stage(NormalizedText in) {
     // with the characters equal to it, when what follows them does not go on with the
     // word: punctuation after it, or the word's last letter. A run that starts so is
     // those characters.
+    const bool held_run = held;
     if (held) {
       while (j < c.size() && c[j].c == c[i].c) ++j;
       held = false;
@@ -165,6 +166,12 @@ NormalizedText collapse_stage(NormalizedText in) {
       if (out.back().flags & kStretched) run = '!';
     }
     // (An equal character always merges, NUL too, whose merge_into() reads as none.)
+    if (!held_run && i + 2 < c.size()) {
+      if (const char32_t m = merge_three(c[i].c, c[i + 1].c, c[i + 2].c); m != 0) {
+        run = m;
+        j = i + 3;
+      }
+    }
     for (; j < c.size(); ++j) {
       const char32_t m = c[j].c == run ? run : merge_into(run, j - i >= 2, c[j].c);
       if (m == 0 && c[j].c != run) break;

@@ -57,6 +57,7 @@ inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
       }
     }
   }
+  if (!hold && c < 0x80 && last_ < 0x80 && !(last_flags() & kDoubled) && three(c, flags, e.end)) return;
   if (c < 0x80) [[likely]] {
     *t_++ = static_cast<char>(c);
   } else {
@@ -66,6 +67,39 @@ inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
   *o_++ = e;
   last_ = c;
   pending_ = hold;
+}
+
+// The last two characters, each alone, and c may be one stretched letter (merge_three():
+// "@a@"): the last goes into the one before, and c too. Returns whether it did.
+bool Writer::three(char32_t c, std::uint8_t flags, std::size_t end) {
+  const auto staged = static_cast<std::size_t>(o_ - obuf_);
+  if (staged < 2 && out_.offsets.size() + staged < 2) return false;
+  // The character before the last (which is one ASCII byte): staged or in the result,
+  // where stable() kept it.
+  const bool in_stage = staged >= 2;
+  const std::size_t k = in_stage ? staged - 2 : out_.offsets.size() - (2 - staged);
+  char& x = in_stage ? t_[-2] : (staged == 1 ? out_.text.back() : out_.text[out_.text.size() - 2]);
+  std::uint8_t& xf = in_stage ? fbuf_[k] : out_.flags[k];
+  SourceRange& xe = in_stage ? obuf_[k] : out_.offsets[k];
+  if ((xf & kDoubled) != 0) return false;
+  const char32_t m = merge_three(static_cast<unsigned char>(x), last_, c);
+  if (m == 0) return false;
+  const std::uint8_t yf = last_flags();
+  if (staged != 0) {
+    --o_;
+    --t_;
+  } else {
+    out_.text.pop_back();
+    out_.offsets.pop_back();
+    out_.flags.pop_back();
+    --chars_;
+    --bytes_;
+  }
+  x = static_cast<char>(m);
+  xe.end = end;
+  xf = static_cast<std::uint8_t>(merged_flags(merged_flags(xf, yf), flags) | kDoubled | kStretched);
+  last_ = m;
+  return true;
 }
 
 // The symbols held apart (the last character) stay apart. After a stretched run they
@@ -402,13 +436,20 @@ std::pair<std::size_t, std::size_t> Writer::stable() const noexcept {
     std::size_t b = out_.text.size() - 1;
     while (b > 0 && utf8::is_continuation(static_cast<unsigned char>(out_.text[b]))) --b;
     open = {chars_ - 1, bytes_ - (out_.text.size() - b), {}};
-    // Symbols held apart may still go back into the run before them; both are ASCII.
-    if (pending_) open = {chars_ - 2, bytes_ - 2, {}};
   }
   const Mark& after_single = after_single_ ? run_start_ : kNoMark;
   for (const Mark* m : {&gap_last_, &gap_prev_, &gap_, &after_single})
     if (m->chars != kNone && m->chars - 1 < open.chars) open = {m->chars - 1, m->bytes - 1, {}};
-  return {index(open.chars), byte_index(open.bytes)};
+  // And the character before all that: symbols held apart may still go back into the run
+  // before them, and a letter alone may still merge with the one before it and the next
+  // (merge_three()), also where a chain writes its letters again.
+  std::size_t chars = index(open.chars), bytes = byte_index(open.bytes);
+  if (chars > 0 && bytes > 0) {
+    --chars;
+    --bytes;
+    while (bytes > 0 && utf8::is_continuation(static_cast<unsigned char>(out_.text[bytes]))) --bytes;
+  }
+  return {chars, bytes};
 }
 
 }  // namespace tarnwhisk::thorough
