@@ -78,14 +78,19 @@ constexpr bool is_separator(char32_t c) noexcept {
 }
 
 // The stages, in order; together they define the level.
-// Each source character becomes fold()'s units, all with its entry.
+// Each source character becomes fold()'s units, all with its entry; a mark that goes
+// widens the entry of the letter or code before it (a hit covers its last letter's marks).
 NormalizedText fold_stage(NormalizedText in);
 // A chain of three or more single letters, each two separated by the same run of
 // separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
-// a dropped run are flagged kJoined.
+// a dropped run are flagged kJoined. A single letter is one character: a letter, two
+// letters of one character ("\u00df": ss), or a symbol for a letter that no letter touches
+// ("$.h.i.t"); a letter right after masks that end a longer word ends it ("co**e a l").
 NormalizedText join_stage(NormalizedText in);
 // Every run of two or more equal characters becomes one, flagged kDoubled; a stretched
-// letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two).
+// letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two), and
+// three characters that may all be one letter are one ("@4@"). A "!" that would join the
+// run before it stays apart where no letter follows ("helllll!", "lull!").
 NormalizedText collapse_stage(NormalizedText in);
 
 // The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).

@@ -1,8 +1,8 @@
 // The one-pass writer of the thorough level (the stages of thorough_stages.cpp in one
-// pass over a source in pieces). It writes every character at once and takes back what a later character decides
-// against: a run of separators between single letters once the chain has three of
-// them (the letters after it are written again, flagged), and a repeated character, which
-// merges into the one before. Places in the result are counted over everything written,
+// pass over a source in pieces). It writes every character at once and takes back what
+// a later character decides against: a run of separators between single letters once
+// the chain has three of them (the letters after it are written again, flagged), and a
+// repeated character, which merges into the one before. Places in the result are counted over everything written,
 // so that the owner may erase stable characters from the front between pieces.
 //
 // Most text is ASCII prose, in which a letter inside a word needs only its lower case and
