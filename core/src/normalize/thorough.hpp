@@ -146,6 +146,8 @@ class Writer {
   void settle(char32_t c);
   void punctuation();
   bool three(char32_t c, std::uint8_t flags, std::size_t end);
+  enum class Meet { kApart, kMerged, kHold };
+  Meet meet(char32_t c, std::uint8_t flags, std::size_t end);
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);

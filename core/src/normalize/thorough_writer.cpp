@@ -48,16 +48,12 @@ inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
       merge(c, flags, e.end);
       return;
     }
-  } else if (last_ < 0x80 && c < 0x80 && (is_upper(c) || is_upper(last_)) && (last_flags() & kDoubled)) {
-    if (const char32_t m = merge_into(last_, true, c); m != 0) {
-      hold = (flags & (kSymbolFirst | kJoined)) == kSymbolFirst && trails(c);
-      if (!hold) {
-        merge(m, flags, e.end);
-        return;
-      }
-    }
+  } else if (last_ < 0x80 && c < 0x80 && (is_upper(c) || is_upper(last_))) [[unlikely]] {
+    // A code meets a letter or another code (two letters never merge without one).
+    const Meet m = meet(c, flags, e.end);
+    if (m == Meet::kMerged) return;
+    hold = m == Meet::kHold;
   }
-  if (!hold && c < 0x80 && last_ < 0x80 && !(last_flags() & kDoubled) && three(c, flags, e.end)) return;
   if (c < 0x80) [[likely]] {
     *t_++ = static_cast<char>(c);
   } else {

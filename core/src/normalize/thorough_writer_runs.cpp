@@ -8,6 +8,21 @@
 
 namespace tarnwhisk::thorough {
 
+// c, a code or after one, meets the last character, which it is not: it merges into a
+// stretched run that it may stand for ("aaa@"), unless it is a "!" that may end the
+// word, which is held apart; or three characters are one letter ("@4@").
+Writer::Meet Writer::meet(char32_t c, std::uint8_t flags, std::size_t end) {
+  if (last_flags() & kDoubled) {
+    if (const char32_t m = merge_into(last_, true, c); m != 0) {
+      if ((flags & (kSymbolFirst | kJoined)) == kSymbolFirst && trails(c)) return Meet::kHold;
+      merge(m, flags, end);
+      return Meet::kMerged;
+    }
+    return Meet::kApart;
+  }
+  return three(c, flags, end) ? Meet::kMerged : Meet::kApart;
+}
+
 // The last two characters, each alone, and c may be one stretched letter (merge_three():
 // "@a@"): the last goes into the one before, and c too. Returns whether it did.
 bool Writer::three(char32_t c, std::uint8_t flags, std::size_t end) {
