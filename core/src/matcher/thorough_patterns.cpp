@@ -35,9 +35,11 @@ struct ChoicePoint {
 constexpr std::size_t kMaxVariants = 32;
 
 // What may stand between the two letters of a word spelled out inside a phrase: the
-// separators of the thorough text ("|" is J), and the runs of two that writers use. (A
-// space would make the whole phrase one chain, which joins.)
-constexpr const char* kChainSeparators[] = {"*", ",", "-", ".", "/", ":", ";", "\\", "_", "~", "J", ". ", ", "};
+// separators of the thorough text ("|" is J), but for the space, which makes the whole
+// phrase one chain that joins, and for "." and ",", which end most sentences and
+// clauses: a pattern with them keeps the search from starting over there, and thorough
+// find on English prose got 8 % slower.
+constexpr const char* kChainSeparators[] = {"*", "-", "/", ":", ";", "\\", "_", "~", "J"};
 
 // Calls emit with the phrase `pattern` in which each word of two single letters has `sep`
 // between them, and `choice` with its places moved to match; not at all when the phrase
