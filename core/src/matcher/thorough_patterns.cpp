@@ -215,7 +215,9 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
       // A phrase spelled out letter by letter keeps the separator inside a word of two
       // letters (two single letters never join alone): "s.u.c.k m.y b.a.l.l.s" reads
       // "suck m.y balls". The phrase with each such word so, for every separator.
-      if (pattern.find(' ') != std::string::npos && !pairs) {
+      // (The plain spelling only: every variant so would grow the automaton by as much
+      // again for little.)
+      if (v == 0 && pattern.find(' ') != std::string::npos) {
         for (const char* sep : kChainSeparators)
           spread_two_letter_words(pattern, choice, sep, [&](std::string p, PatternChoice c) {
             variants_of_all.push_back({std::move(p), std::move(c), pairs});
