@@ -221,5 +221,17 @@ TEST(ThoroughText, ARunOfNulCharactersIsOneCharacter) {
   EXPECT_EQ(whole.flags, staged.flags);
 }
 
+// A "!" held apart after a stretched run of "|", which then starts a chain of single
+// letters: the chain keeps the "!" as decided when the separators after it came (the
+// one-pass writer had put it back as it was before; found by normalize_fuzz).
+TEST(ThoroughText, AHeldBangThatStartsAChainIsDecidedBeforeTheChain) {
+  const std::string src(";||g@ggggggggggggggggggggggg1gggg||||!||||g||||!||\xfd" "||!||8@\x00" "999||", 64);
+  const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+  const NormalizedText whole = normalize(src, NormalizationLevel::Thorough);
+  EXPECT_EQ(whole.text, staged.text);
+  EXPECT_EQ(whole.offsets, staged.offsets);
+  EXPECT_EQ(whole.flags, staged.flags);
+}
+
 }  // namespace
 }  // namespace tarnwhisk

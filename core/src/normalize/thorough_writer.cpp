@@ -185,6 +185,9 @@ void Writer::finish() {
 
 void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end) {
   const SourceRange e{start, end};
+  // Symbols held apart are decided before anything here keeps the character before a
+  // run as it is (here()), as append() would decide them.
+  if (pending_ && c != last_) settle(c);
   const bool letter = is_letter(c, flags);
   if (letter && symbol_token_) {
     // The symbol before was punctuation before a word ("\u00a1bad"), not a letter: back to
