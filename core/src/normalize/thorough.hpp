@@ -59,6 +59,12 @@ std::size_t fold(char32_t c, Unit* out) noexcept;
 constexpr bool is_letter(char32_t c, std::uint8_t flags = 0) noexcept {
   return ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J')) && !(flags & kSymbolFirst);
 }
+// A letter made of a symbol ("$", "!", "@", "+", a look-alike that is punctuation) that
+// stands alone between separators is a single letter of a chain too ("$.h.i.t",
+// "d.!.c.k"); next to a letter it stays punctuation ("\u00a1b,a,d!"). "|" only separates.
+constexpr bool symbol_letter(char32_t c, std::uint8_t flags) noexcept {
+  return (flags & kSymbolFirst) && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z' && c != 'J'));
+}
 // What may stand between single letters: tab, space, * , - . / : ; \ _ ~ and "|" (J).
 // (The middle dot and the bullet become ".", "#" and "%" become "*".)
 constexpr bool is_separator(char32_t c) noexcept {
@@ -72,14 +78,19 @@ constexpr bool is_separator(char32_t c) noexcept {
 }
 
 // The stages, in order; together they define the level.
-// Each source character becomes fold()'s units, all with its entry.
+// Each source character becomes fold()'s units, all with its entry; a mark that goes
+// widens the entry of the letter or code before it (a hit covers its last letter's marks).
 NormalizedText fold_stage(NormalizedText in);
 // A chain of three or more single letters, each two separated by the same run of
 // separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
-// a dropped run are flagged kJoined.
+// a dropped run are flagged kJoined. A single letter is one character: a letter, two
+// letters of one character ("\u00df": ss), or a symbol for a letter that no letter touches
+// ("$.h.i.t"); a letter right after masks that end a longer word ends it ("co**e a l").
 NormalizedText join_stage(NormalizedText in);
 // Every run of two or more equal characters becomes one, flagged kDoubled; a stretched
-// letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two).
+// letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two), and
+// three characters that may all be one letter are one ("@4@"). A "!" that would join the
+// run before it stays apart where no letter follows ("helllll!", "lull!").
 NormalizedText collapse_stage(NormalizedText in);
 
 // The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).
@@ -100,6 +111,12 @@ class Writer {
     char32_t c;
     SourceRange entry;
     std::uint8_t flags;
+  };
+  // A single letter as it came: one character, which may be two letters ("ß": ss).
+  struct Single {
+    Char first;
+    Char second;
+    bool two;
   };
   // A place in the result, counted over everything written (the owner may erase from
   // the front): characters and bytes. A mark where a run of separators begins keeps the
@@ -125,9 +142,16 @@ class Writer {
   void unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t end);
   void append(char32_t c, std::uint8_t flags, SourceRange e);
   void merge(char32_t m, std::uint8_t flags, std::size_t end);
+  void mark(std::size_t end);
+  void settle(char32_t c);
+  void punctuation();
+  bool three(char32_t c, std::uint8_t flags, std::size_t end);
+  enum class Meet { kApart, kMerged, kHold };
+  Meet meet(char32_t c, std::uint8_t flags, std::size_t end);
   void token_ends();
   void chain_ends();
   void drop_runs(std::size_t count);
+  void rewrite(const Single& s);
   void flush();
   void room(std::size_t n) {
     if (static_cast<std::size_t>(obuf_ + kStaging - o_) < n) flush();
@@ -155,6 +179,10 @@ class Writer {
   char32_t last_ = kNoChar;  // the last character written
   std::size_t chars_ = 0;    // characters appended to the result in all (what the owner
   std::size_t bytes_ = 0;    // erased included); the staged ones come on top
+  bool masked_ = false;            // the last run of masks came right after a word
+  bool masked_tail_ = false;       // the token in progress came right after such a run
+  bool symbol_token_ = false;      // the token in progress is one symbol (see unit())
+  bool pending_ = false;          // the last character: symbols held apart (see append())
   std::size_t token_len_ = 0;     // letters of the token in progress (before collapse)
   bool after_single_ = false;     // a single-letter token ended and only separators came since
   Mark run_start_ = kNoMark;      // where the separators after the last token begin
@@ -163,8 +191,10 @@ class Writer {
   Mark gap_last_ = kNoMark;       // the run before the chain's last single letter
   Mark gap_prev_ = kNoMark;       // the run before the one before
   Char token_first_{};            // the first letter of the token in progress, as it came
-  Char single_last_{};            // the last single letter, as it came
-  Char single_prev_{};            // the one before
+  Char token_second_{};           // the second, when the first character is two letters
+  bool token_two_ = false;
+  Single single_last_{};          // the last single letter, as it came
+  Single single_prev_{};          // the one before
   std::u32string run_;            // the separators since the last token, as they came
   std::u32string gap_run_;        // ... before the token in progress
   std::u32string chain_run_;      // ... between the chain's first two single letters
