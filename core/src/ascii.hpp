@@ -12,6 +12,11 @@
 
 namespace tarnwhisk::ascii {
 
+// The tables below are read byte by byte in the normaliser's and the whole-word test's
+// loops. Hidden, so that position-independent code addresses them directly instead of
+// loading their address from the global offset table (which the scan loop paid for).
+#define TARNWHISK_ASCII_TABLE [[gnu::visibility("hidden")]] inline constexpr
+
 // The classes; a byte may be in several (a digit is a leet and a word byte).
 enum : std::uint8_t {
   kLetter = 1 << 0,     // A to Z, a to z: what separators may stand between
@@ -34,7 +39,7 @@ inline constexpr bool is_upper(unsigned c) noexcept { return c >= 'A' && c <= 'Z
 inline constexpr bool is_lower(unsigned c) noexcept { return c >= 'a' && c <= 'z'; }
 inline constexpr bool is_digit(unsigned c) noexcept { return c >= '0' && c <= '9'; }
 
-inline constexpr std::array<std::uint8_t, 128> kClasses = [] {
+TARNWHISK_ASCII_TABLE std::array<std::uint8_t, 128> kClasses = [] {
   std::array<std::uint8_t, 128> t{};
   for (unsigned c = 0; c < 128; ++c) {
     if (is_upper(c) || is_lower(c)) t[c] |= kLetter | kWordByte;
@@ -53,7 +58,7 @@ inline constexpr bool is_separator(char32_t c) noexcept { return classes(c) & kS
 inline constexpr bool is_symbol(char32_t c) noexcept { return classes(c) & kSymbol; }
 // Every byte of a character beyond ASCII separates words. (A table of all 256 bytes:
 // the whole-word test asks this of every byte around a hit.)
-inline constexpr std::array<bool, 256> kWordBytes = [] {
+TARNWHISK_ASCII_TABLE std::array<bool, 256> kWordBytes = [] {
   std::array<bool, 256> t{};
   for (unsigned c = 0; c < 128; ++c) t[c] = kClasses[c] & kWordByte;
   return t;
@@ -69,7 +74,7 @@ inline constexpr char32_t leet(char32_t c) noexcept {
 }
 
 // Casefold, then leetspeak, of every ASCII byte: what Basic makes of it.
-inline constexpr std::array<char, 128> kFold = [] {
+TARNWHISK_ASCII_TABLE std::array<char, 128> kFold = [] {
   std::array<char, 128> t{};
   for (char32_t c = 0; c < 128; ++c) t[c] = static_cast<char>(leet(lower(c)));
   return t;
@@ -82,5 +87,7 @@ constexpr bool class_is(std::uint8_t cls, Pred pred) {
     if (static_cast<bool>(kClasses[c] & cls) != static_cast<bool>(pred(static_cast<char>(c)))) return false;
   return true;
 }
+
+#undef TARNWHISK_ASCII_TABLE
 
 }  // namespace tarnwhisk::ascii
