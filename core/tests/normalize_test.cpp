@@ -13,6 +13,7 @@
 #include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
 #include "reference/naive_normalize.hpp"
+#include "thorough_pieces.hpp"
 #include "tarnwhisk/normalize.hpp"
 #include "utf8.hpp"
 
@@ -461,33 +462,6 @@ TEST(Thorough, OnePassEqualsStagesOnLongMostlyAsciiText) {
   }
 }
 
-// The thorough text of `src` fed in pieces of 1 to `max_piece` bytes (cut at characters),
-// with the stable characters taken off the front of the result after every piece, as
-// the scan does, and put back together.
-NormalizedText thorough_in_pieces(const std::string& src, std::mt19937_64& rng, std::size_t max_piece) {
-  NormalizedText all, window;
-  PieceNormalizer writer(NormalizationLevel::Thorough, window);
-  const auto take = [&](std::size_t chars, std::size_t bytes) {
-    all.text.append(window.text, 0, bytes);
-    all.offsets.insert(all.offsets.end(), window.offsets.begin(), window.offsets.begin() + chars);
-    all.flags.insert(all.flags.end(), window.flags.begin(), window.flags.begin() + chars);
-    window.text.erase(0, bytes);
-    window.offsets.erase(window.offsets.begin(), window.offsets.begin() + chars);
-    window.flags.erase(window.flags.begin(), window.flags.begin() + chars);
-  };
-  for (std::size_t from = 0; from < src.size();) {
-    std::size_t to = from;
-    for (std::size_t want = 1 + rng() % max_piece; to < src.size() && to - from < want;) to += utf8::char_len(src, to);
-    writer.feed(std::string_view(src).substr(from, to - from), from);
-    const auto [chars, bytes] = writer.stable();
-    take(chars, bytes);
-    from = to;
-  }
-  writer.finish();
-  take(window.offsets.size(), window.text.size());
-  return all;
-}
-
 TEST(Thorough, PiecesWithTheStableFrontTakenOffEqualStages) {
   std::mt19937_64 rng(61);
   std::vector<std::string> texts = kChainsThatMerge;
@@ -496,7 +470,7 @@ TEST(Thorough, PiecesWithTheStableFrontTakenOffEqualStages) {
   for (int round = 0; round < 60; ++round) texts.push_back(thorough_prose(rng, 200 + rng() % 2000, round % 2 ? 0 : 20));
   for (const std::string& src : texts) {
     const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
-    const NormalizedText cut = thorough_in_pieces(src, rng, src.size() > 100 ? 1 + rng() % 100 : 1 + rng() % 8);
+    const NormalizedText cut = test::thorough_in_pieces(src, rng, src.size() > 100 ? 1 + rng() % 100 : 1 + rng() % 8);
     ASSERT_EQ(cut.text, staged.text) << src;
     ASSERT_EQ(cut.offsets, staged.offsets) << src;
     ASSERT_EQ(cut.flags, staged.flags) << src;

@@ -9,11 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "normalize/piece_normalizer.hpp"
 #include "normalize/stages.hpp"
+#include "thorough_pieces.hpp"
 #include "tarnwhisk/config.hpp"
 #include "tarnwhisk/data.hpp"
-#include "utf8.hpp"
 
 namespace tarnwhisk {
 namespace {
@@ -183,26 +182,7 @@ TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
     ASSERT_EQ(whole.text, staged.text) << src;
     ASSERT_EQ(whole.offsets, staged.offsets) << src;
     ASSERT_EQ(whole.flags, staged.flags) << src;
-    NormalizedText all, window;
-    PieceNormalizer writer(NormalizationLevel::Thorough, window);
-    auto take = [&](std::size_t chars, std::size_t bytes) {
-      all.text.append(window.text, 0, bytes);
-      all.offsets.insert(all.offsets.end(), window.offsets.begin(), window.offsets.begin() + chars);
-      all.flags.insert(all.flags.end(), window.flags.begin(), window.flags.begin() + chars);
-      window.text.erase(0, bytes);
-      window.offsets.erase(window.offsets.begin(), window.offsets.begin() + chars);
-      window.flags.erase(window.flags.begin(), window.flags.begin() + chars);
-    };
-    for (std::size_t from = 0; from < src.size();) {
-      std::size_t to = from;
-      for (std::size_t want = 1 + rng() % 4; to < src.size() && to - from < want;) to += utf8::char_len(src, to);
-      writer.feed(std::string_view(src).substr(from, to - from), from);
-      const auto [chars, bytes] = writer.stable();
-      take(chars, bytes);
-      from = to;
-    }
-    writer.finish();
-    take(window.offsets.size(), window.text.size());
+    const NormalizedText all = test::thorough_in_pieces(src, rng, 4);
     ASSERT_EQ(all.text, staged.text) << src;
     ASSERT_EQ(all.offsets, staged.offsets) << src;
     ASSERT_EQ(all.flags, staged.flags) << src;

@@ -159,6 +159,19 @@ class Writer {
   // The last character written, staged or not (there is one when last_ != kNoChar).
   SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
   std::uint8_t& last_flags() noexcept { return o_ != obuf_ ? fbuf_[o_ - obuf_ - 1] : out_.flags.back(); }
+  // Takes back the last character written, which is one ASCII byte, staged or not.
+  void drop_last() noexcept {
+    if (o_ != obuf_) {
+      --o_;
+      --t_;
+      return;
+    }
+    out_.text.pop_back();
+    out_.offsets.pop_back();
+    out_.flags.pop_back();
+    --chars_;
+    --bytes_;
+  }
   // The place after the last character written, and that character.
   Mark here() noexcept {
     Mark m{chars_ + static_cast<std::size_t>(o_ - obuf_), bytes_ + static_cast<std::size_t>(t_ - tbuf_), {last_, {}, 0}};

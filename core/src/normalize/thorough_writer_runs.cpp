@@ -39,16 +39,7 @@ bool Writer::three(char32_t c, std::uint8_t flags, std::size_t end) {
   const char32_t m = merge_three(static_cast<unsigned char>(x), last_, c);
   if (m == 0) return false;
   const std::uint8_t yf = last_flags();
-  if (staged != 0) {
-    --o_;
-    --t_;
-  } else {
-    out_.text.pop_back();
-    out_.offsets.pop_back();
-    out_.flags.pop_back();
-    --chars_;
-    --bytes_;
-  }
+  drop_last();
   x = static_cast<char>(m);
   xe.end = end;
   xf = static_cast<std::uint8_t>(merged_flags(merged_flags(xf, yf), flags) | kDoubled | kStretched);
@@ -82,16 +73,7 @@ void Writer::settle(char32_t c) {
   const SourceRange held = last_entry();
   const std::uint8_t held_flags = last_flags();
   const char32_t symbol = last_;
-  if (o_ != obuf_) {
-    --o_;
-    --t_;
-  } else {
-    out_.text.pop_back();
-    out_.offsets.pop_back();
-    out_.flags.pop_back();
-    --chars_;
-    --bytes_;
-  }
+  drop_last();
   // The run before it: one ASCII byte, which stable() kept open.
   char& run = o_ != obuf_ ? t_[-1] : out_.text.back();
   std::uint8_t& f = last_flags();
