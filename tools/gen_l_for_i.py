@@ -37,6 +37,8 @@ MAX_POSITIONS = 64
 sys.path.insert(0, str(ROOT / "bench"))
 from quality import builtin_words  # noqa: E402  (reads core/src/data/*.cpp)
 
+from generated import write_or_check  # noqa: E402
+
 
 def form(text: str) -> str:
     """Lower case, marks removed, each run of one character written once."""
@@ -138,17 +140,7 @@ def main() -> int:
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--check", action="store_true")
     args = ap.parse_args()
-    text = generate()
-    if args.check:
-        if OUT.read_text(encoding="utf-8") != text:
-            print(f"{OUT.relative_to(ROOT)} is not what {COMMAND} writes", file=sys.stderr)
-            return 1
-        print(f"{OUT.relative_to(ROOT)} is current")
-        return 0
-    OUT.write_text(text, encoding="utf-8")
-    print(f"wrote {OUT.relative_to(ROOT)}")
-    return 0
-
+    return write_or_check(OUT, generate(), args.check, COMMAND)
 
 if __name__ == "__main__":
     sys.exit(main())

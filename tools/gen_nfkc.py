@@ -12,6 +12,8 @@ import sys
 
 import unicodedata2
 
+from generated import write_or_check
+
 MIN_VERSION = (16, 0)
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 TARGET = ROOT / "core" / "src" / "normalize" / "nfkc_table.cpp"
@@ -86,21 +88,8 @@ def main() -> int:
     parser.add_argument("--check", action="store_true",
                         help="compare with the committed table instead of writing it")
     args = parser.parse_args()
-    text = generate()
-    if args.check:
-        current = TARGET.read_text(encoding="utf-8") if TARGET.exists() else ""
-        if current != text:
-            first = current.splitlines()[0] if current else "(missing)"
-            print(f"{TARGET.relative_to(ROOT)} is out of date.\n  committed: {first}\n"
-                  f"  expected:  {text.splitlines()[0]}\nRun python3 tools/gen_nfkc.py.",
-                  file=sys.stderr)
-            return 1
-        print(f"{TARGET.relative_to(ROOT)} is current (Unicode {unicodedata2.unidata_version})")
-        return 0
-    TARGET.write_text(text, encoding="utf-8")
-    print(f"wrote {TARGET.relative_to(ROOT)}")
-    return 0
-
+    return write_or_check(TARGET, generate(), args.check, "python3 tools/gen_nfkc.py",
+                          f" (Unicode {unicodedata2.unidata_version})")
 
 if __name__ == "__main__":
     sys.exit(main())

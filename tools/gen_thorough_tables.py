@@ -39,6 +39,8 @@ os.environ["UCDINFO_OFFLINE"] = "1"
 import regex  # noqa: E402
 import unicodedata2  # noqa: E402
 
+from generated import stale as stale_file, write  # noqa: E402
+
 MIN_VERSION = (16, 0)
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 OUT = ROOT / "core" / "src" / "normalize"
@@ -583,19 +585,6 @@ def print_stats(data):
               + "".join(chr(c) for c in small[:80]) + (" ..." if len(small) > 80 else ""))
 
 
-def first_difference(committed, expected):
-    """The first line in which a committed table differs from the expected one."""
-    if not committed:
-        return "  committed: (missing)"
-    old, new = committed.splitlines(), expected.splitlines()
-    n = next((i for i, (a, b) in enumerate(zip(old, new)) if a != b), min(len(old), len(new)))
-
-    def line(lines):
-        return lines[n] if n < len(lines) else "(end of file)"
-
-    return f"  line {n + 1}, committed: {line(old)}\n  line {n + 1}, expected:  {line(new)}"
-
-
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     group = parser.add_mutually_exclusive_group()
@@ -612,14 +601,10 @@ def main() -> int:
     for name, gen in TABLES.items():
         target = OUT / name
         text = gen(data)
-        if args.check:
-            current = target.read_text(encoding="utf-8") if target.exists() else ""
-            if current != text:
-                stale.append(f"{target.relative_to(ROOT)} is out of date.\n"
-                             + first_difference(current, text))
-        else:
-            target.write_text(text, encoding="utf-8")
-            print(f"wrote {target.relative_to(ROOT)}")
+        if not args.check:
+            write(target, text)
+        elif problem := stale_file(target, text):
+            stale.append(problem)
     if stale:
         print("\n".join(stale) + f"\nRun {COMMAND}.", file=sys.stderr)
         return 1

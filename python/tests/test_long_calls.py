@@ -9,7 +9,7 @@ import time
 import pytest
 
 import tarnwhisk
-from conftest import custom, word
+from conftest import custom, ticking, word
 
 pytestmark = pytest.mark.skipif(not hasattr(signal, "setitimer"), reason="needs POSIX signals")
 
@@ -129,24 +129,13 @@ def test_handler_may_call_the_filter_during_a_long_call(f, long_text):
 
 
 def test_other_threads_run_during_a_long_call(f, long_text):
-    ticks = []
-    stop = threading.Event()
-
-    def ticker():
-        while not stop.is_set():
-            ticks.append(1)
-            time.sleep(0.001)
-
-    t = threading.Thread(target=ticker)
-    t.start()
-    time.sleep(0.01)
-    before = len(ticks)
-    start = time.perf_counter()
-    f.find(long_text)
-    took = time.perf_counter() - start
-    during = len(ticks) - before
-    stop.set()
-    t.join()
+    with ticking() as ticks:
+        time.sleep(0.01)
+        before = len(ticks)
+        start = time.perf_counter()
+        f.find(long_text)
+        took = time.perf_counter() - start
+        during = len(ticks) - before
     # Holding the lock, the ticker would get one tick in; released, one every millisecond
     # or so, less what a busy machine takes.
     assert during >= min(20, took * 1000 / 10), (during, took)

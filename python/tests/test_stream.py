@@ -13,7 +13,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import tarnwhisk
-from conftest import custom, word
+from conftest import custom, ticking, word
 
 
 def streamed(f, chunks, censor=True):
@@ -252,25 +252,12 @@ def test_signal_handler_during_a_long_feed():
 def test_other_threads_run_during_a_long_feed():
     f = custom("darn")
     chunk = LONG_LINE * 5000
-    ticks = []
-    stop = threading.Event()
-
-    def tick():
-        while not stop.is_set():
-            ticks.append(1)
-            time.sleep(0.001)
-
-    t = threading.Thread(target=tick)
-    t.start()
-    try:
+    with ticking() as ticks:
         s = f.stream()
         before = len(ticks)
         for _ in range(4):
             s.feed(chunk)
         during = len(ticks) - before
-    finally:
-        stop.set()
-        t.join()
     assert during > 0
 
 
