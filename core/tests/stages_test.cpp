@@ -236,7 +236,7 @@ TEST(Separators, TreatsOnlyTheTwelveAsSeparators) {
       {"b+a~d=e'f\"g#h", "b+a~d=e'f\"g#h", {}, true},
   });
   for (char32_t c = 0; c < 0x800; ++c)
-    ASSERT_EQ(separators::is_separator(c), reference::is_separator(c)) << static_cast<unsigned>(c);
+    ASSERT_EQ(ascii::is_separator(c), reference::is_separator(c)) << static_cast<unsigned>(c);
 }
 
 // ---- every stage against its naive counterpart ----------------------------------------

@@ -52,7 +52,7 @@ const std::bitset<0x10000> kBmpSymbol = [] {
   for (char32_t c = 0x80; c < 0x10000; ++c) {
     if (!kBmp.has_form[c] || kBmp.removed[c]) continue;
     const nfkc::Form f = nfkc::form(c);
-    t[c] = f.len == 1 && leetspeak::is_symbol(f.chars[0]);
+    t[c] = f.len == 1 && ascii::is_symbol(f.chars[0]);
   }
   return t;
 }();

@@ -71,7 +71,7 @@ constexpr std::array<std::uint8_t, 128> kAsciiFlags = [] {
   return t;
 }();
 inline std::uint8_t symbol_flags(char32_t c) noexcept {
-  return leetspeak::is_symbol(c) ? kSymbolFirst | kSymbolLast : 0;
+  return ascii::is_symbol(c) ? kSymbolFirst | kSymbolLast : 0;
 }
 
 // The characters of the plane whose kBmpResult came from a symbol (a one-character NFKC

@@ -12,7 +12,7 @@ NormalizedText apply(NormalizedText in) {
   for (std::size_t i = 0, k = 0; i < in.text.size(); ++k) {
     const auto b = static_cast<unsigned char>(in.text[i]);
     if (b < 0x80) {
-      if (is_symbol(b)) in.flags[k] |= kSymbolFirst | kSymbolLast;
+      if (ascii::is_symbol(b)) in.flags[k] |= kSymbolFirst | kSymbolLast;
       in.text[i] = static_cast<char>(fold(b));
     }
     i += utf8::char_len(in.text, i);

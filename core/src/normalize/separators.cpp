@@ -15,16 +15,16 @@ NormalizedText apply(NormalizedText in) {
   while (i < t.size()) {
     const std::size_t len = utf8::char_len(t, i);
     const char32_t c = utf8::decode(t, i, len);
-    if (is_separator(c) && last_is_letter) {
+    if (ascii::is_separator(c) && last_is_letter) {
       // Find the end of the run; drop it whole if a letter follows.
       std::size_t j = i + len, kj = k + 1;
       while (j < t.size()) {
         const std::size_t l = utf8::char_len(t, j);
-        if (!is_separator(utf8::decode(t, j, l))) break;
+        if (!ascii::is_separator(utf8::decode(t, j, l))) break;
         j += l;
         ++kj;
       }
-      if (j < t.size() && is_letter(utf8::decode(t, j, utf8::char_len(t, j)))) {
+      if (j < t.size() && ascii::is_letter(utf8::decode(t, j, utf8::char_len(t, j)))) {
         i = j;
         k = kj;
         continue;
@@ -32,7 +32,7 @@ NormalizedText apply(NormalizedText in) {
     }
     utf8::encode(c, out.text);
     copy_entry(in, k, out);
-    last_is_letter = is_letter(c);
+    last_is_letter = ascii::is_letter(c);
     i += len;
     ++k;
   }

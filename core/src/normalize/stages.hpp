@@ -83,12 +83,12 @@ char32_t fold(char32_t c) noexcept;
 }  // namespace homoglyph
 
 namespace leetspeak {
+// The symbols "!", "$" and "@" (ascii::is_symbol) are folded everywhere too (to catch
+// "sh!t", "$hit"), but flagged: at the edge of a word they are usually punctuation
+// ("shit!"), which the whole-word test knows.
 NormalizedText apply(NormalizedText in);
 // The letter a digit or symbol stands for, or c itself (the table is ascii.hpp's).
 inline constexpr char32_t fold(char32_t c) noexcept { return ascii::leet(c); }
-// True for the symbols "!", "$" and "@": folded everywhere (to catch "sh!t", "$hit"), but
-// at the edge of a word usually punctuation ("shit!"), which the whole-word test knows.
-inline constexpr bool is_symbol(char32_t c) noexcept { return ascii::is_symbol(c); }
 }  // namespace leetspeak
 
 namespace collapse {
@@ -98,11 +98,9 @@ inline constexpr std::size_t kMinRun = 3;
 }  // namespace collapse
 
 namespace separators {
+// Deletes each run of separators (ascii::is_separator) that stands between two ASCII
+// letters (ascii::is_letter), the only letters separators may stand between.
 NormalizedText apply(NormalizedText in);
-// The characters that are deleted when they stand between two letters (ascii.hpp).
-inline constexpr bool is_separator(char32_t c) noexcept { return ascii::is_separator(c); }
-// The letters that separators may stand between: ASCII letters only.
-inline constexpr bool is_letter(char32_t c) noexcept { return ascii::is_letter(c); }
 }  // namespace separators
 
 // The entries (k, k + 1) for k = i, i + 1, ..., as a random-access iterator, so that
