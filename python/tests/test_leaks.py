@@ -130,8 +130,14 @@ def test_new_entry_points_release_what_they_make():
     gc.collect()
     watched = [text, f, tarnwhisk.Match, tarnwhisk._match]
     refs = [sys.getrefcount(o) for o in watched]
-    blocks = sys.getallocatedblocks()
-    exercise_values(f, text, 3000)
-    gc.collect()
-    assert [sys.getrefcount(o) for o in watched] == refs
-    assert sys.getallocatedblocks() - blocks < 200
+    # A leak grows with every round, so it shows in a second run too; a cache of the
+    # interpreter's that fills once (seen: +213 blocks in one run) does not.
+    for _ in range(2):
+        blocks = sys.getallocatedblocks()
+        exercise_values(f, text, 3000)
+        gc.collect()
+        assert [sys.getrefcount(o) for o in watched] == refs
+        grown = sys.getallocatedblocks() - blocks
+        if grown < 200:
+            break
+    assert grown < 200
