@@ -213,5 +213,28 @@ TEST(ThoroughText, AHeldBangThatStartsAChainIsDecidedBeforeTheChain) {
   EXPECT_EQ(whole.flags, staged.flags);
 }
 
+// Symbols held apart before a chain of single letters: the chain takes back the run of
+// separators after them, so they are held again and decided by what follows the chain
+// ("!!!~!~!!" is "!" and one run of codes); a chain that takes back the symbols a
+// separator just decided leaves nothing held; and symbols held again at the end of the
+// text are punctuation there. And a word right after masks ends as one on the quick
+// road for ASCII blocks too (found by normalize_fuzz and a long random search).
+TEST(ThoroughText, SymbolsHeldBeforeAChainAreHeldAgainWhenItsRunsGo) {
+  for (const std::string src : {"!!!~!~!!", "aaa!! ! ! !!", "aaa!! ! ! !! x", "aaa!! ! ! !! ! ! !!", "ii1!1.!.!",
+                                "!!i|!*!*\uFF01", "!1|l|!|1", "!1|l|!|1!", "!!!~a~b~c",
+                                // a word after masks, then 16 bytes of prose and a chain
+                                "lu*uu\u200Bxu.cu kuuccuuu c k a", "lu#uu\u00E9xu.cu kuuccuuu c k !"}) {
+    const NormalizedText staged = normalize_by_stages(src, NormalizationLevel::Thorough);
+    const NormalizedText whole = normalize(src, NormalizationLevel::Thorough);
+    EXPECT_EQ(whole.text, staged.text) << src;
+    EXPECT_EQ(whole.offsets, staged.offsets) << src;
+    EXPECT_EQ(whole.flags, staged.flags) << src;
+    std::mt19937_64 rng(7);
+    const NormalizedText pieces = test::thorough_in_pieces(src, rng, 3);
+    EXPECT_EQ(pieces.text, staged.text) << src;
+    EXPECT_EQ(pieces.offsets, staged.offsets) << src;
+  }
+}
+
 }  // namespace
 }  // namespace tarnwhisk

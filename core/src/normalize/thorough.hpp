@@ -121,14 +121,16 @@ class Writer {
   // A place in the result, counted over everything written (the owner may erase from
   // the front): characters and bytes. A mark where a run of separators begins keeps the
   // character before it (a single letter) as it was then: the run may merge into it and
-  // is taken back whole when it goes.
+  // is taken back whole when it goes. If that character was symbols held apart, which
+  // the run's first separator made punctuation, they are held again when the run goes.
   struct Mark {
     std::size_t chars;
     std::size_t bytes;
     Char before;
+    bool held;
   };
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
-  static constexpr Mark kNoMark{kNone, kNone, {}};
+  static constexpr Mark kNoMark{kNone, kNone, {}, false};
   static constexpr char32_t kNoChar = 0xFFFFFFFF;  // last_ before the first character
   // Characters are staged here, in the first-level cache, and appended to the result in
   // bulk: when the buffers fill, before the result is read or cut, and when feed() ends.
@@ -143,7 +145,7 @@ class Writer {
   void append(char32_t c, std::uint8_t flags, SourceRange e);
   void merge(char32_t m, std::uint8_t flags, std::size_t end);
   void mark(std::size_t end);
-  void settle(char32_t c);
+  void settle(char32_t c, std::uint8_t flags);
   void punctuation();
   bool three(char32_t c, std::uint8_t flags, std::size_t end);
   enum class Meet { kApart, kMerged, kHold };
@@ -174,7 +176,7 @@ class Writer {
   }
   // The place after the last character written, and that character.
   Mark here() noexcept {
-    Mark m{chars_ + static_cast<std::size_t>(o_ - obuf_), bytes_ + static_cast<std::size_t>(t_ - tbuf_), {last_, {}, 0}};
+    Mark m{chars_ + static_cast<std::size_t>(o_ - obuf_), bytes_ + static_cast<std::size_t>(t_ - tbuf_), {last_, {}, 0}, pending_};
     if (last_ != kNoChar) {
       m.before.entry = last_entry();
       m.before.flags = last_flags();
@@ -201,6 +203,7 @@ class Writer {
   Mark run_start_ = kNoMark;      // where the separators after the last token begin
   Mark gap_ = kNoMark;            // the run before the token in progress, if after a single
   std::size_t chain_ = 0;         // single-letter tokens in the chain so far
+  std::size_t drops_ = 0;         // times drop_runs() took back runs
   Mark gap_last_ = kNoMark;       // the run before the chain's last single letter
   Mark gap_prev_ = kNoMark;       // the run before the one before
   Char token_first_{};            // the first letter of the token in progress, as it came

@@ -40,7 +40,7 @@ void Writer::merge(char32_t m, std::uint8_t flags, std::size_t end) {
 // "h3l1!") is held apart while it may be punctuation after the word (see settle()); a
 // letter of a chain written again (kJoined) is a letter.
 inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
-  if (pending_ && c != last_) [[unlikely]] settle(c);
+  if (pending_ && c != last_) [[unlikely]] settle(c, flags);
   bool hold = false;
   if (c == last_) {
     hold = (flags & (kSymbolFirst | kJoined)) == kSymbolFirst && !pending_ && trails(c);
@@ -174,12 +174,14 @@ void Writer::mark(std::size_t end) {
 
 void Writer::finish() {
   symbol_token_ = false;
+  if (token_len_ > 0) token_ends();
+  chain_ends();
+  // Symbols still held apart (a chain that ended may have held them again) are
+  // punctuation at the end.
   if (pending_) {
     pending_ = false;
     punctuation();
   }
-  if (token_len_ > 0) token_ends();
-  chain_ends();
   flush();
 }
 
@@ -187,7 +189,11 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
   const SourceRange e{start, end};
   // Symbols held apart are decided before anything here keeps the character before a
   // run as it is (here()), as append() would decide them.
-  if (pending_ && c != last_) settle(c);
+  bool held = false;
+  if (pending_ && c != last_) {
+    held = true;
+    settle(c, flags);
+  }
   const bool letter = is_letter(c, flags);
   if (letter && symbol_token_) {
     // The symbol before was punctuation before a word ("\u00a1bad"), not a letter: back to
@@ -241,7 +247,10 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
     }
   }
   if (token_len_ > 0) {
+    const std::size_t drops = drops_;
     token_ends();
+    // (A chain that took back its runs took back the symbols just decided too.)
+    if (drops_ != drops) held = false;
     token_len_ = 0;
     symbol_token_ = false;
   }
@@ -250,6 +259,10 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
     if (after_single_) {
       if (run_start_.chars == kNone) {
         run_start_ = here();
+        if (held) {
+          run_start_.before.c = 'I';  // as it was before the separator decided it
+          run_start_.held = true;
+        }
         run_.clear();
       }
       run_ += c;
@@ -313,6 +326,7 @@ void Writer::token_ends() {
 // letters again as they came, flagged kJoined.
 void Writer::drop_runs(std::size_t count) {
   flush();
+  ++drops_;
   const Mark at = count == 2 ? gap_prev_ : gap_last_;
   const std::size_t keep_chars = index(at.chars), keep_bytes = byte_index(at.bytes);
   out_.text.resize(keep_bytes);
@@ -325,7 +339,9 @@ void Writer::drop_runs(std::size_t count) {
   out_.offsets.back() = at.before.entry;
   out_.flags.back() = at.before.flags;
   last_ = at.before.c;
-  pending_ = false;  // symbols held apart were the chain's last letter, taken back
+  // Symbols held apart before the run are held again: what follows the run's letters
+  // decides them. Those after it were the chain's last letter, taken back.
+  pending_ = at.held;
   if (count == 2) rewrite(single_prev_);
   rewrite(single_last_);
   gap_prev_ = gap_last_ = kNoMark;
@@ -350,15 +366,15 @@ std::pair<std::size_t, std::size_t> Writer::stable() const noexcept {
   // it is known, and then the letters after it may merge with the single letter before
   // it ("a a a" is one stretched a), or that letter be put back as it was before the
   // run: that letter (ASCII, one byte) stays open too.
-  Mark open{chars_, bytes_, {}};
+  Mark open{chars_, bytes_, {}, false};
   if (chars_ > 0) {
     std::size_t b = out_.text.size() - 1;
     while (b > 0 && utf8::is_continuation(static_cast<unsigned char>(out_.text[b]))) --b;
-    open = {chars_ - 1, bytes_ - (out_.text.size() - b), {}};
+    open = {chars_ - 1, bytes_ - (out_.text.size() - b), {}, false};
   }
   const Mark& after_single = after_single_ ? run_start_ : kNoMark;
   for (const Mark* m : {&gap_last_, &gap_prev_, &gap_, &after_single})
-    if (m->chars != kNone && m->chars - 1 < open.chars) open = {m->chars - 1, m->bytes - 1, {}};
+    if (m->chars != kNone && m->chars - 1 < open.chars) open = {m->chars - 1, m->bytes - 1, {}, false};
   // And the character before all that: symbols held apart may still go back into the run
   // before them, and a letter alone may still merge with the one before it and the next
   // (merge_three()), also where a chain writes its letters again.

@@ -62,11 +62,11 @@ void Writer::punctuation() {
 
 // The symbols held apart (the last character) meet c, which is not one of them: before a
 // letter they go back into the run before them after all ("sh!!t", "h3ll!o" read as
-// before); before anything else they stay apart, punctuation after the word ("helllll!"
-// is "hel" stretched, then "!").
-void Writer::settle(char32_t c) {
+// before); before anything else, and before a letter of a chain written again, they stay
+// apart, punctuation after the word ("helllll!" is "hel" stretched, then "!").
+void Writer::settle(char32_t c, std::uint8_t flags) {
   pending_ = false;
-  if (!continues_word(c)) {
+  if (!continues_word(c) || (flags & kJoined)) {
     punctuation();
     return;
   }
