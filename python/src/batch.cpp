@@ -47,43 +47,61 @@ void add_validity(const Input& in, ColumnData& column) {
 
 // ---- find_batch ---------------------------------------------------------------------------
 
+// One chunk's hits, one after the other, and where each text's end: a vector per chunk
+// rather than one per text, so that a batch of a million texts does not hold (and free)
+// a million vectors, and the Python objects are made from memory read in order.
+struct FoundChunk {
+  std::vector<Match> hits;
+  std::vector<std::size_t> ends;  // one per row of the chunk: hits.size() after it
+};
+
 PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
   const std::size_t n = in.texts.size();
-  std::vector<std::vector<Match>> hits(n);
   const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
-  const bool done = run(in, bounds, workers, [&](std::size_t, std::size_t begin, std::size_t end, const Poll& poll) {
+  std::vector<FoundChunk> chunks(bounds.size() - 1);
+  const bool done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
+    FoundChunk& chunk = chunks[c];
+    chunk.ends.reserve(end - begin);
     for (std::size_t i = begin; i < end; ++i) {
       prefetch_text(in.texts, i, end);
-      if (in.is_null(i)) continue;
-      std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
-      if (!found) return false;
-      hits[i] = std::move(*found);
+      if (!in.is_null(i)) {
+        const std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
+        if (!found) return false;
+        chunk.hits.insert(chunk.hits.end(), found->begin(), found->end());
+      }
+      chunk.ends.push_back(chunk.hits.size());
     }
     return true;
   });
   if (!done) return nullptr;
   Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!signals_checked(i)) return nullptr;
-    PyObject* item;
-    if (in.is_null(i)) {
-      item = Py_None;
-      Py_IncRef(item);
-    } else {
-      item = PyList_New(static_cast<Py_ssize_t>(hits[i].size()));
-      if (!item) return nullptr;
-      for (std::size_t k = 0; k < hits[i].size(); ++k) {
-        PyObject* match = new_match(hits[i][k]);
-        if (!match) {
-          Py_DecRef(item);
-          return nullptr;
+  for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
+    if (!signals_checked(c * kSignalStride)) return nullptr;
+    FoundChunk& chunk = chunks[c];
+    std::size_t from = 0;
+    for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
+      const std::size_t to = chunk.ends[i - bounds[c]];
+      PyObject* item;
+      if (in.is_null(i)) {
+        item = Py_None;
+        Py_IncRef(item);
+      } else {
+        item = PyList_New(static_cast<Py_ssize_t>(to - from));
+        if (!item) return nullptr;
+        for (std::size_t k = from; k < to; ++k) {
+          PyObject* match = new_match(chunk.hits[k]);
+          if (!match) {
+            Py_DecRef(item);
+            return nullptr;
+          }
+          PyList_SetItem(item, static_cast<Py_ssize_t>(k - from), match);
         }
-        PyList_SetItem(item, static_cast<Py_ssize_t>(k), match);
       }
-      std::vector<Match>().swap(hits[i]);  // freed as we go
+      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+      from = to;
     }
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
+    chunk = FoundChunk();  // freed as we go
   }
   return list.release();
 }
