@@ -8,8 +8,10 @@
 // object), the core's results until they are turned into Python objects or the result
 // column, and for censor_batch the censored texts only of the texts that changed.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,53 +57,76 @@ struct FoundChunk {
   std::vector<std::size_t> ends;  // one per row of the chunk: hits.size() after it
 };
 
+// The Match lists of chunk `c`'s rows into `list` (None for a null row); the chunk's hits
+// are freed as they are turned into objects. False with the exception set on failure.
+bool build_found(const Input& in, const std::vector<std::size_t>& bounds, FoundChunk& chunk, std::size_t c,
+                 PyObject* list) {
+  std::size_t from = 0;
+  for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
+    const std::size_t to = chunk.ends[i - bounds[c]];
+    PyObject* item;
+    if (in.is_null(i)) {
+      item = Py_None;
+      Py_IncRef(item);
+    } else {
+      item = PyList_New(static_cast<Py_ssize_t>(to - from));
+      if (!item) return false;
+      for (std::size_t k = from; k < to; ++k) {
+        PyObject* match = new_match(chunk.hits[k]);
+        if (!match) {
+          Py_DecRef(item);
+          return false;
+        }
+        PyList_SetItem(item, static_cast<Py_ssize_t>(k - from), match);
+      }
+    }
+    PyList_SetItem(list, static_cast<Py_ssize_t>(i), item);
+    from = to;
+  }
+  chunk = FoundChunk();
+  return true;
+}
+
 PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
   const std::size_t n = in.texts.size();
   const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
   std::vector<FoundChunk> chunks(bounds.size() - 1);
-  const bool done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
-    FoundChunk& chunk = chunks[c];
-    chunk.ends.reserve(end - begin);
-    for (std::size_t i = begin; i < end; ++i) {
-      prefetch_text(in.texts, i, end);
-      if (!in.is_null(i)) {
-        const std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
-        if (!found) return false;
-        chunk.hits.insert(chunk.hits.end(), found->begin(), found->end());
-      }
-      chunk.ends.push_back(chunk.hits.size());
-    }
-    return true;
-  });
-  if (!done) return nullptr;
   Ref list(PyList_New(static_cast<Py_ssize_t>(n)));
   if (!list) return nullptr;
-  for (std::size_t c = 0; c + 1 < bounds.size(); ++c) {
-    if (!signals_checked(c * kSignalStride)) return nullptr;
-    FoundChunk& chunk = chunks[c];
-    std::size_t from = 0;
-    for (std::size_t i = bounds[c]; i < bounds[c + 1]; ++i) {
-      const std::size_t to = chunk.ends[i - bounds[c]];
-      PyObject* item;
-      if (in.is_null(i)) {
-        item = Py_None;
-        Py_IncRef(item);
-      } else {
-        item = PyList_New(static_cast<Py_ssize_t>(to - from));
-        if (!item) return nullptr;
-        for (std::size_t k = from; k < to; ++k) {
-          PyObject* match = new_match(chunk.hits[k]);
-          if (!match) {
-            Py_DecRef(item);
-            return nullptr;
-          }
-          PyList_SetItem(item, static_cast<Py_ssize_t>(k - from), match);
-        }
-      }
-      PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
-      from = to;
+  // The Python objects are made on the calling thread with the lock held, which a batch
+  // worked on by several threads would otherwise do alone after they all stopped: each
+  // time the lock is back for the signal handlers, the chunks finished so far (a run of
+  // them from the first one not yet made) are made while the threads go on.
+  const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[chunks.size()]());
+  std::size_t built = 0;
+  const auto build_finished = [&]() {
+    for (; built < chunks.size() && finished[built].load(std::memory_order_acquire); ++built) {
+      if (!build_found(in, bounds, chunks[built], built, list.get())) return false;
     }
-    chunk = FoundChunk();  // freed as we go
+    return true;
+  };
+  const bool done = run(
+      in, bounds, workers,
+      [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
+        FoundChunk& chunk = chunks[c];
+        chunk.ends.reserve(end - begin);
+        for (std::size_t i = begin; i < end; ++i) {
+          prefetch_text(in.texts, i, end);
+          if (!in.is_null(i)) {
+            const std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
+            if (!found) return false;
+            chunk.hits.insert(chunk.hits.end(), found->begin(), found->end());
+          }
+          chunk.ends.push_back(chunk.hits.size());
+        }
+        finished[c].store(true, std::memory_order_release);
+        return true;
+      },
+      build_finished);
+  if (!done) return nullptr;
+  for (; built < chunks.size(); ++built) {
+    if (!signals_checked(built * kSignalStride)) return nullptr;
+    if (!build_found(in, bounds, chunks[built], built, list.get())) return nullptr;
   }
   return list.release();
 }

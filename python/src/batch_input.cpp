@@ -103,11 +103,12 @@ bool read_input(PyObject* texts, Input& in) {
   return read_sequence(texts, in);
 }
 
-bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task) {
+bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task,
+         std::function<bool()> locked_work) {
   if (workers <= 1 && !in.more_than(kUnlockAbove)) return run_chunks(bounds, 1, Poll(), task);
   const int main_thread = on_main_thread();
   if (main_thread < 0) return false;
-  Unlocked unlocked(main_thread != 0);
+  Unlocked unlocked(main_thread != 0, std::move(locked_work));
   return run_chunks(bounds, workers, unlocked.poll(), task);
 }
 

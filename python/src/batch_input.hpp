@@ -94,7 +94,9 @@ bool read_input(PyObject* texts, Input& in);
 
 // Runs `task` over the chunks, with the lock released when the batch is worth it (more
 // than one worker, or more than a short text's bytes) and signal handlers run between
-// chunks meanwhile. False, with the handler's exception set, when one raised.
-bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task);
+// chunks meanwhile, each time followed by `locked_work` (may be empty; see Unlocked).
+// False, with the exception set, when a handler or the work raised.
+bool run(const Input& in, const std::vector<std::size_t>& bounds, std::size_t workers, const ChunkTask& task,
+         std::function<bool()> locked_work = {});
 
 }  // namespace tarnwhisk::py

@@ -298,10 +298,11 @@ int on_main_thread() {
   return PyThread_get_thread_ident() == main_ident;
 }
 
-Unlocked::Unlocked(bool main_thread)
+Unlocked::Unlocked(bool main_thread, std::function<bool()> locked_work)
     : state_(nullptr),
       main_thread_(main_thread),
       last_check_(std::chrono::steady_clock::now()),
+      locked_work_(std::move(locked_work)),
       poll_([this](std::size_t) { return check_signals(); }) {
   state_ = PyEval_SaveThread();
 }
@@ -314,9 +315,17 @@ bool Unlocked::check_signals() noexcept {
   if (now - last_check_ < kSignalInterval) return true;
   last_check_ = now;
   PyEval_RestoreThread(state_);
-  const int status = PyErr_CheckSignals();
+  bool ok = PyErr_CheckSignals() == 0;
+  if (ok && locked_work_) {
+    try {
+      ok = locked_work_();
+    } catch (...) {
+      set_exception_from_current();
+      ok = false;
+    }
+  }
   state_ = PyEval_SaveThread();
-  return status == 0;
+  return ok;
 }
 
 void set_exception_from_current() noexcept {

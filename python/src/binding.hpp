@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -211,16 +212,18 @@ int on_main_thread();
 // Python object may be touched meanwhile, except through check_signals().
 class Unlocked {
  public:
-  // `main_thread`: what on_main_thread() answered.
-  explicit Unlocked(bool main_thread);
+  // `main_thread`: what on_main_thread() answered. `locked_work` (may be empty) runs
+  // each time check_signals() has the lock back and no handler raised, for Python work
+  // that can be done while the core goes on (false, with an exception set, stops).
+  explicit Unlocked(bool main_thread, std::function<bool()> locked_work = {});
   ~Unlocked();
   Unlocked(const Unlocked&) = delete;
   Unlocked& operator=(const Unlocked&) = delete;
 
-  // On the main thread, at most once per kSignalInterval: takes the lock back and runs the
-  // handlers of signals that arrived meanwhile (Ctrl-C's raises KeyboardInterrupt).
-  // Returns false, the handler's exception set, when one raised. Other threads never see
-  // signals, so there it only answers true.
+  // On the main thread, at most once per kSignalInterval: takes the lock back, runs the
+  // handlers of signals that arrived meanwhile (Ctrl-C's raises KeyboardInterrupt), then
+  // the locked work. Returns false, the exception set, when a handler or the work raised.
+  // Other threads never see signals, so there it only answers true.
   bool check_signals() noexcept;
   // A poll for the core's calls that runs check_signals().
   const Poll& poll() const noexcept { return poll_; }
@@ -231,6 +234,7 @@ class Unlocked {
   PyThreadState* state_;
   bool main_thread_;
   std::chrono::steady_clock::time_point last_check_;
+  std::function<bool()> locked_work_;
   Poll poll_;
 };
 

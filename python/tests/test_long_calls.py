@@ -68,9 +68,11 @@ def run_interrupted(call, delay=0.1):
 
 
 @pytest.mark.parametrize("workers", [1, 2])
-def test_signal_handler_runs_during_a_batch(f, long_text, workers):
+@pytest.mark.parametrize("method", ["censor_batch", "find_batch"])
+def test_signal_handler_runs_during_a_batch(f, long_text, method, workers):
     texts = [LINE] * (len(long_text) // len(LINE))  # about a second of short texts
-    cut_short, latency = run_interrupted(lambda: f.censor_batch(texts, workers=workers))
+    batch = getattr(f, method)
+    cut_short, latency = run_interrupted(lambda: batch(texts, workers=workers))
     assert cut_short
     assert latency < 0.5  # about 20 ms on an idle machine
 
@@ -113,12 +115,30 @@ def handler_calls_filter_again(f, call):
 
 
 @pytest.mark.parametrize("workers", [1, 2])
-def test_handler_may_call_the_filter_during_a_batch(f, long_text, workers):
+@pytest.mark.parametrize("method", ["censor_batch", "find_batch"])
+def test_handler_may_call_the_filter_during_a_batch(f, long_text, method, workers):
     texts = [LINE, LINE.upper()] * (len(long_text) // len(LINE) // 8)
-    want = f.censor_batch(texts)
-    got, ran = handler_calls_filter_again(f, lambda: f.censor_batch(texts, workers=workers))
+    batch = getattr(f, method)
+    want = batch(texts)
+    got, ran = handler_calls_filter_again(f, lambda: batch(texts, workers=workers))
     assert got == want
     assert ran > 0
+
+
+# find_batch makes the Match lists of the chunks finished so far while the core goes on
+# with the rest: rows of every kind, over many chunks and long enough for several rounds.
+ROWS = [LINE, "", "no hit at all", "darn " * 40, "HECK heck darn", "caf\u00e9 darn", "x" * 3000]
+
+
+@pytest.mark.parametrize("workers", [1, 2, -1])
+def test_find_batch_made_while_the_core_works_equals_single_calls(f, long_text, workers):
+    texts = ROWS * (len(long_text) // sum(map(len, ROWS)) // 2 + 1)
+    want = [f.find(t) for t in texts]
+    assert f.find_batch(texts, workers=workers) == want
+    pa = pytest.importorskip("pyarrow")
+    column = pa.array([None if i % 5 == 1 else t for i, t in enumerate(texts)])
+    got = f.find_batch(column, workers=workers)
+    assert got == [None if i % 5 == 1 else hits for i, hits in enumerate(want)]
 
 
 def test_handler_may_call_the_filter_during_a_long_call(f, long_text):
