@@ -91,14 +91,16 @@ const Signature kFindSignature = {"Tarnwhisk", "find", kTextNames, 1, 1};
 const Signature kCensorSignature = {"Tarnwhisk", "censor", kTextNames, 1, 1};
 const Signature kContainsSignature = {"Tarnwhisk", "contains_profanity", kTextNames, 1, 1};
 
-// The core's answer for `text`: with the lock held for a short text; for a long one with
-// the lock released and signal handlers run between pieces (std::nullopt, with the
-// exception set, when one raised). The str's UTF-8 stays valid meanwhile: str is
-// immutable, and the caller holds it.
-template <class Short, class Long>
-auto answer(std::string_view text, Short&& short_call, Long&& long_call)
-    -> decltype(long_call(std::declval<const Poll&>())) {
-  if (text.size() <= kUnlockAbove) return short_call();
+// A text up to kUnlockAbove bytes is answered with the lock held, by the core's plain
+// call: a chat-sized call pays nothing for the lock release, the signal polls or the
+// optional result of the long road.
+bool short_text(const Utf8& text) noexcept { return text.view().size() <= kUnlockAbove; }
+
+// The core's answer for a long text: with the lock released and signal handlers run
+// between pieces (std::nullopt, with the exception set, when one raised). The str's
+// UTF-8 stays valid meanwhile: str is immutable, and the caller holds it.
+template <class Long>
+auto long_answer(Long&& long_call) -> decltype(long_call(std::declval<const Poll&>())) {
   const int main_thread = on_main_thread();
   if (main_thread < 0) return std::nullopt;
   Unlocked unlocked(main_thread != 0);
@@ -110,11 +112,15 @@ PyObject* filter_find(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     Utf8 text;
     if (!text_argument(kFindSignature, self, args, nargs, kwnames, text)) return nullptr;
     const Tarnwhisk& filter = filter_of(self);
-    const std::optional<std::vector<Match>> found = answer(
-        text.view(), [&] { return std::optional(filter.find(text.view())); },
-        [&](const Poll& poll) { return filter.find(text.view(), poll); });
-    if (!found) return nullptr;
-    const std::vector<Match>& hits = *found;
+    std::vector<Match> hits;
+    if (short_text(text)) {
+      hits = filter.find(text.view());
+    } else {
+      std::optional<std::vector<Match>> found =
+          long_answer([&](const Poll& poll) { return filter.find(text.view(), poll); });
+      if (!found) return nullptr;
+      hits = std::move(*found);
+    }
     Ref list(PyList_New(static_cast<Py_ssize_t>(hits.size())));
     if (!list) return nullptr;
     for (std::size_t i = 0; i < hits.size(); ++i) {
@@ -131,11 +137,16 @@ PyObject* filter_censor(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
     Utf8 text;
     if (!text_argument(kCensorSignature, self, args, nargs, kwnames, text)) return nullptr;
     const Tarnwhisk& filter = filter_of(self);
-    const std::optional<std::string> censored = answer(
-        text.view(), [&] { return std::optional(filter.censor(text.view())); },
-        [&](const Poll& poll) { return filter.censor(text.view(), poll); });
-    if (!censored) return nullptr;
-    return PyUnicode_FromStringAndSize(censored->data(), static_cast<Py_ssize_t>(censored->size()));
+    std::string censored;
+    if (short_text(text)) {
+      censored = filter.censor(text.view());
+    } else {
+      std::optional<std::string> done =
+          long_answer([&](const Poll& poll) { return filter.censor(text.view(), poll); });
+      if (!done) return nullptr;
+      censored = std::move(*done);
+    }
+    return PyUnicode_FromStringAndSize(censored.data(), static_cast<Py_ssize_t>(censored.size()));
   });
 }
 
@@ -144,11 +155,16 @@ PyObject* filter_contains_profanity(PyObject* self, PyObject* const* args, Py_ss
     Utf8 text;
     if (!text_argument(kContainsSignature, self, args, nargs, kwnames, text)) return nullptr;
     const Tarnwhisk& filter = filter_of(self);
-    const std::optional<bool> found = answer(
-        text.view(), [&] { return std::optional(filter.contains_profanity(text.view())); },
-        [&](const Poll& poll) { return filter.contains_profanity(text.view(), poll); });
-    if (!found) return nullptr;
-    PyObject* result = *found ? Py_True : Py_False;
+    bool found;
+    if (short_text(text)) {
+      found = filter.contains_profanity(text.view());
+    } else {
+      const std::optional<bool> done =
+          long_answer([&](const Poll& poll) { return filter.contains_profanity(text.view(), poll); });
+      if (!done) return nullptr;
+      found = *done;
+    }
+    PyObject* result = found ? Py_True : Py_False;
     Py_IncRef(result);
     return result;
   });
