@@ -95,12 +95,16 @@ PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
   if (!list) return nullptr;
   // The Python objects are made on the calling thread with the lock held, which a batch
   // worked on by several threads would otherwise do alone after they all stopped: each
-  // time the lock is back for the signal handlers, the chunks finished so far (a run of
-  // them from the first one not yet made) are made while the threads go on.
+  // time the lock is back for the signal handlers, the chunks finished by then (a run of
+  // them from the first one not yet made) are made while the threads go on. Only those:
+  // chasing chunks that finish meanwhile could keep the calling thread making objects
+  // for the whole batch, its share of the core's work left to the others.
   const std::unique_ptr<std::atomic<bool>[]> finished(new std::atomic<bool>[chunks.size()]());
   std::size_t built = 0;
   const auto build_finished = [&]() {
-    for (; built < chunks.size() && finished[built].load(std::memory_order_acquire); ++built) {
+    std::size_t limit = built;
+    while (limit < chunks.size() && finished[limit].load(std::memory_order_acquire)) ++limit;
+    for (; built < limit; ++built) {
       if (!build_found(in, bounds, chunks[built], built, list.get())) return false;
     }
     return true;
