@@ -41,9 +41,6 @@ bool Tarnwhisk::for_each_piece(std::string_view text, const Poll* poll, Visit&& 
 
 std::vector<Match> Tarnwhisk::scan(std::string_view text, const Poll* poll, bool& done) const {
   done = true;
-  // An empty text has no hits at any level: chat data has many, and normalising and
-  // scanning nothing still costs the scratch lookup and the scan's setup.
-  if (text.empty()) return {};
   if (piece_bytes_ == 0 || text.size() <= piece_bytes_) {
     // Nothing runs between normalising and scanning that could call back into a filter
     // on this thread, so the scratch buffers are never in use twice at once.
@@ -62,6 +59,9 @@ std::vector<Match> Tarnwhisk::scan(std::string_view text, const Poll* poll, bool
 }
 
 std::optional<std::vector<Match>> Tarnwhisk::find(std::string_view text, const Poll* poll) const {
+  // An empty text has no hits at any level: chat data has many, and normalising and
+  // scanning nothing still costs the scratch lookup and the scan's setup.
+  if (text.empty()) return std::vector<Match>();
   bool done = true;
   std::vector<Match> hits = scan(text, poll, done);
   if (!done) return std::nullopt;
