@@ -118,6 +118,27 @@ TEST(ThoroughHits, ChainsTakeTwoLetterCharactersAndJoinedDoubles) {
   });
 }
 
+// The ligatures that NFKC keeps ("\u0153", "\u00e6") are their two letters: the word
+// matches its spelling without them, inside chains and masks too (the ligature had
+// stayed one character that only the same ligature matched, and that broke chains).
+TEST(ThoroughHits, LigaturesAreTheirTwoLetters) {
+  check({
+      {Fr, "t\u00eate de noeud", {"t\u00eate de noeud"}},
+      {Fr, "TETE DE N\u0152UD", {"TETE DE N\u0152UD"}},
+      {Fr, "t \u00ea t e d e n \u0153 u d", {"t \u00ea t e d e n \u0153 u d"}},
+      {Fr, "t*te de n\u0153ud", {"t*te de n\u0153ud"}},
+      {Fr, "quelle t*te de noeud!", {"t*te de noeud"}},
+      // a ligature written again and again is a run of both its letters
+      {Fr, "t\u00eate de n\u0153\u0153\u0153\u0153ud", {"t\u00eate de n\u0153\u0153\u0153\u0153ud"}},
+      {Fr, "t\u00eate de n\u0153\u0153\u0153eeud!", {"t\u00eate de n\u0153\u0153\u0153eeud"}},
+      {Fr, "t e t e d e n \u0153 \u0153 \u0153 u d", {"t e t e d e n \u0153 \u0153 \u0153 u d"}},
+      {Fr, "t\u00eate de n\u0153\u20dd\u0153\u0153ud", {"t\u00eate de n\u0153\u20dd\u0153\u0153ud"}},
+      // and ordinary words with them stay clean
+      {Fr, "ma s\u0153ur et son c\u0153ur, une \u0153uvre", {}},
+      {En, "an encyclop\u00e6dia of \u00e6ther", {}},
+  });
+}
+
 // A symbol that stands for a letter is a single letter of a chain where it stands alone
 // between separators; touching a letter it is punctuation, as before.
 TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
@@ -168,11 +189,12 @@ TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
 
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
-// that are two letters inside chains, marks everywhere.
+// that are two letters inside chains, repeated ligatures, marks everywhere.
 TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
   static const char* const kPieces[] = {"l", "l", "i", "1", "!", "!", "\uFF01", "\U0001D408", "a", "e", "s",
                                         "*", "*", "#", " ", " ", ".", "|", "?", "\u00DF", "\u0153", "\uFB00",
-                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443"};
+                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443",
+                                        "\u0153", "\u00E6", "e"};
   std::mt19937_64 rng(2027);
   for (int round = 0; round < 6000; ++round) {
     std::string src;
