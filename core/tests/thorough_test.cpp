@@ -165,9 +165,18 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
       {Es, "m-e c-a-g-o e-n t-u m-a-d-r-e", {"m-e c-a-g-o e-n t-u m-a-d-r-e"}},
       {Es, "c|h|i|n|g|a t|u m|a|d|r|e", {"c|h|i|n|g|a t|u m|a|d|r|e"}},
       {Es, "c_h_i_n_g_a t_u m_a_d_r_e", {"c_h_i_n_g_a t_u m_a_d_r_e"}},
+      // with dots, also followed by a space, and the middle dot and bullet that become them
+      {En, "s.u.c.k m.y b.a.l.l.s", {"s.u.c.k m.y b.a.l.l.s"}},
+      {Es, "h.i.j.o d.e p.e.r.r.a!", {"h.i.j.o d.e p.e.r.r.a"}},
+      {Es, "h. i. j. o d. e p. e. r. r. a", {"h. i. j. o d. e p. e. r. r. a"}},
+      {Hi, "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e", {"b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"}},
+      {Fr, "f\u2022e\u2022r\u2022m\u2022e t\u2022a g\u2022u\u2022e\u2022u\u2022l\u2022e", {"f\u2022e\u2022r\u2022m\u2022e t\u2022a g\u2022u\u2022e\u2022u\u2022l\u2022e"}},
       // not yet with other separators (see kChainSeparators)
-      {En, "s.u.c.k m.y b.a.l.l.s", {}},
       {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {}},
+      {Hi, "k~u~t~t~e k~i a~u~l~a~a~d", {}},
+      // and sentences that end with a word of two letters stay apart
+      {En, "it is so. m.y b.a.l.l.s", {}},
+      {En, "e.g. a.m. p.m. u.s.a", {}},
       // two letters alone stay apart
       {En, "a.m p.m", {}},
       {En, "b.j", {}},

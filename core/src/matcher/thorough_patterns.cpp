@@ -35,10 +35,12 @@ struct ChoicePoint {
 constexpr std::size_t kMaxVariants = 32;
 
 // What may stand between the two letters of a word spelled out inside a phrase: "-",
-// "_" and "|" (J). Each other byte would be a byte class more in the automaton's table,
-// and "." and "," also keep the search from starting over at the ends of sentences:
-// with all the separators of the text, thorough find on English prose was 7-8 % slower.
-constexpr const char* kChainSeparators[] = {"-", "_", "J"};
+// "_", "|" (J), and "." alone or with a space (the middle dot and the bullet become
+// "."), the commonest way to spell out. Each other byte would be a byte class more in
+// the automaton's table, and "," also keeps the search from starting over after a
+// clause: with all the separators of the text, thorough find on English prose was
+// 7-8 % slower; with "." alone added, no slower beyond the noise (1 %).
+constexpr const char* kChainSeparators[] = {"-", "_", "J", ".", ". "};
 
 // Calls emit with the phrase `pattern` in which each word of two single letters has `sep`
 // between them, and `choice` with its places moved to match; not at all when the phrase
