@@ -171,9 +171,13 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
       {Es, "h. i. j. o d. e p. e. r. r. a", {"h. i. j. o d. e p. e. r. r. a"}},
       {Hi, "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e", {"b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"}},
       {Fr, "f\u2022e\u2022r\u2022m\u2022e t\u2022a g\u2022u\u2022e\u2022u\u2022l\u2022e", {"f\u2022e\u2022r\u2022m\u2022e t\u2022a g\u2022u\u2022e\u2022u\u2022l\u2022e"}},
-      // not yet with other separators (see kChainSeparators)
-      {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {}},
-      {Hi, "k~u~t~t~e k~i a~u~l~a~a~d", {}},
+      // and with "/", "~", "*" and ","
+      {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {"m/e c/a/g/o e/n t/u m/a/d/r/e"}},
+      {Hi, "k~u~t~t~e k~i a~u~l~a~a~d", {"k~u~t~t~e k~i a~u~l~a~a~d"}},
+      {En, "l*i*c*k m*y b*a*l*l*s", {"l*i*c*k m*y b*a*l*l*s"}},
+      {Hi, "b,h,e,n k,e l,o,d,e!", {"b,h,e,n k,e l,o,d,e"}},
+      // not yet with the other separators (see kChainSeparators)
+      {Es, "m:e c:a:g:o e:n t:u m:a:d:r:e", {}},
       // and sentences that end with a word of two letters stay apart
       {En, "it is so. m.y b.a.l.l.s", {}},
       {En, "e.g. a.m. p.m. u.s.a", {}},

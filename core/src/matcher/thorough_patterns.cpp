@@ -35,12 +35,12 @@ struct ChoicePoint {
 constexpr std::size_t kMaxVariants = 32;
 
 // What may stand between the two letters of a word spelled out inside a phrase: "-",
-// "_", "|" (J), and "." alone or with a space (the middle dot and the bullet become
-// "."), the commonest way to spell out. Each other byte would be a byte class more in
-// the automaton's table, and "," also keeps the search from starting over after a
-// clause: with all the separators of the text, thorough find on English prose was
-// 7-8 % slower; with "." alone added, no slower beyond the noise (1 %).
-constexpr const char* kChainSeparators[] = {"-", "_", "J", ".", ". "};
+// "_", "|" (J), "." alone or with a space (the middle dot and the bullet become "."),
+// "~", "/", "*" and ",". (Space, tab, ":", ";" and "\\" stay out: each byte is a byte
+// class more in the automaton's table. With these, thorough find on 10 MB of English
+// prose is as fast as without the last four within the noise of +-8 %, but building a
+// thorough filter of one language takes 9 % longer, of five some 35 %.)
+constexpr const char* kChainSeparators[] = {"-", "_", "J", ".", ". ", "~", "/", "*", ","};
 
 // Calls emit with the phrase `pattern` in which each word of two single letters has `sep`
 // between them, and `choice` with its places moved to match; not at all when the phrase
