@@ -187,6 +187,19 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
   });
 }
 
+// A word with a hyphen spelled out letter by letter keeps the separators around the
+// hyphen, a run of its own: the whole word is found, not only its last part.
+TEST(ThoroughHits, HyphenatedWordsSpelledOut) {
+  check({
+      {Fr, "c_a_s_s_e_-_c_o_u_i_l_l_e_s", {"c_a_s_s_e_-_c_o_u_i_l_l_e_s"}},
+      {Fr, "c.a.s.s.e.-.c.o.u.i.l.l.e.s!", {"c.a.s.s.e.-.c.o.u.i.l.l.e.s"}},
+      {Fr, "c a s s e - c o u i l l e s", {"c a s s e - c o u i l l e s"}},
+      {Fr, "c/a/$/s/e/-/c/o/u/i/l/l/e/s", {"c/a/$/s/e/-/c/o/u/i/l/l/e/s"}},
+      // and two words around a dash stay two
+      {Fr, "une casse - des tasses", {}},
+  });
+}
+
 // Three characters in a row that may all be one letter are one stretched letter ("@4@"),
 // but for the codes of i or l, where "1l1" may be "ili".
 TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
