@@ -25,6 +25,11 @@ changed item (disguises found or lost, words, traps and fortune lines newly flag
 no longer flagged) on standard output. `--compare OLD.json NEW.json` compares two saved
 runs without running anything. Data: `bash tools/install-quality-data.sh`.
 
+The items a configuration misses, to find their causes (a slice writes no report):
+
+    python3 bench/quality.py --misses thorough/word_boundary --families separated \
+        --langs es,hi --no-wordlists --no-fortunes
+
 Each level claims to undo some families (see CLAIMS); recall is reported for every
 level and family alike, with the claimed ones marked. A level that the installed module
 refuses ("thorough" before it exists) is left out; its columns appear once it accepts it.
@@ -1272,6 +1277,37 @@ def changes_full(ch: dict, invisible=frozenset()) -> str:
 # ---------------------------------------------------------------------------------------
 
 
+def misses(run: dict, config: str, families=None, langs=None, invisible=frozenset()) -> list[str]:
+    """The disguised variants that `config` missed in some context: per family and
+    language, each variant once, with how many of its contexts missed it and one of them."""
+    if config not in run["disguise"]["found"]:
+        raise SystemExit(f"--misses: {config} is not in the run; choose from "
+                         + ", ".join(run["disguise"]["found"]))
+    bits = found_bits(run)[config]
+    missed, total, example = Counter(), Counter(), {}
+    for n, lang, word, family, text, template in disguise_items(run):
+        if (families and family not in families) or (langs and lang not in langs):
+            continue
+        key = (family, lang, word, text)
+        total[key] += 1
+        if not bit(bits, n):
+            missed[key] += 1
+            example.setdefault(key, template)
+    lines = [f"## Missed by {short(config)}: {len(missed)} variants, "
+             f"{sum(missed.values())} of {sum(total.values())} items"]
+    group = None
+    for key in sorted(missed):
+        family, lang, word, text = key
+        if (family, lang) != group:
+            group = (family, lang)
+            title = FAMILIES[family].title if family in FAMILIES else family
+            lines += ["", f"### {title}, {lang}"]
+        lines.append(f"- {missed[key]}/{total[key]} {word}: {show(text, invisible)}"
+                     + ("" if missed[key] == total[key] else
+                        f" (e.g. {show(example[key].replace('{}', text), invisible)})"))
+    return lines
+
+
 def parse_args(argv):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0],
                                 formatter_class=argparse.RawDescriptionHelpFormatter)
@@ -1287,6 +1323,10 @@ def parse_args(argv):
                    help="slice: first N entries of each word list and fortune package")
     p.add_argument("--no-wordlists", action="store_true", help="skip the Debian word lists")
     p.add_argument("--no-fortunes", action="store_true", help="skip the fortune cookies")
+    p.add_argument("--misses", metavar="LEVEL/MODE",
+                   help="print the disguised variants this configuration missed (of --families "
+                   "and --langs if given; of the run now, or of NEW with --compare OLD NEW), "
+                   "e.g. --misses thorough/word_boundary --families separated --langs es")
     args = p.parse_args(argv)
     for name, allowed in (("langs", LANGS), ("families", FAMILIES)):
         bad = [v for v in getattr(args, name) or [] if v not in allowed]
@@ -1330,6 +1370,9 @@ def main(argv=None) -> int:
         changes = diff_runs(old, run)
         changes["name"] = Path(args.compare[0]).name
         sys.stdout.write(changes_full(changes, load_tables().invisible_chars()))
+    if args.misses:
+        print("\n".join(misses(run, args.misses, args.families, args.langs,
+                               load_tables().invisible_chars())))
     # A slice, or a comparison of two saved runs, writes no report unless asked to.
     offline = args.compare and len(args.compare) == 2
     out = args.out or (None if sliced or offline else str(ROOT / "bench" / "QUALITY.md"))
@@ -1341,7 +1384,7 @@ def main(argv=None) -> int:
         out.write_text(report, encoding="utf-8")
         lists.write_text(long_lists, encoding="utf-8")
         print(f"wrote {out} and {lists}", file=sys.stderr)
-    elif old is None:
+    elif old is None and not args.misses:
         print("\n".join(summary_table(run, summary(run))))
     if args.save:
         Path(args.save).parent.mkdir(parents=True, exist_ok=True)

@@ -118,6 +118,27 @@ TEST(ThoroughHits, ChainsTakeTwoLetterCharactersAndJoinedDoubles) {
   });
 }
 
+// The ligatures that NFKC keeps ("\u0153", "\u00e6") are their two letters: the word
+// matches its spelling without them, inside chains and masks too (the ligature had
+// stayed one character that only the same ligature matched, and that broke chains).
+TEST(ThoroughHits, LigaturesAreTheirTwoLetters) {
+  check({
+      {Fr, "t\u00eate de noeud", {"t\u00eate de noeud"}},
+      {Fr, "TETE DE N\u0152UD", {"TETE DE N\u0152UD"}},
+      {Fr, "t \u00ea t e d e n \u0153 u d", {"t \u00ea t e d e n \u0153 u d"}},
+      {Fr, "t*te de n\u0153ud", {"t*te de n\u0153ud"}},
+      {Fr, "quelle t*te de noeud!", {"t*te de noeud"}},
+      // a ligature written again and again is a run of both its letters
+      {Fr, "t\u00eate de n\u0153\u0153\u0153\u0153ud", {"t\u00eate de n\u0153\u0153\u0153\u0153ud"}},
+      {Fr, "t\u00eate de n\u0153\u0153\u0153eeud!", {"t\u00eate de n\u0153\u0153\u0153eeud"}},
+      {Fr, "t e t e d e n \u0153 \u0153 \u0153 u d", {"t e t e d e n \u0153 \u0153 \u0153 u d"}},
+      {Fr, "t\u00eate de n\u0153\u20dd\u0153\u0153ud", {"t\u00eate de n\u0153\u20dd\u0153\u0153ud"}},
+      // and ordinary words with them stay clean
+      {Fr, "ma s\u0153ur et son c\u0153ur, une \u0153uvre", {}},
+      {En, "an encyclop\u00e6dia of \u00e6ther", {}},
+  });
+}
+
 // A symbol that stands for a letter is a single letter of a chain where it stands alone
 // between separators; touching a letter it is punctuation, as before.
 TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
@@ -144,12 +165,38 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
       {Es, "m-e c-a-g-o e-n t-u m-a-d-r-e", {"m-e c-a-g-o e-n t-u m-a-d-r-e"}},
       {Es, "c|h|i|n|g|a t|u m|a|d|r|e", {"c|h|i|n|g|a t|u m|a|d|r|e"}},
       {Es, "c_h_i_n_g_a t_u m_a_d_r_e", {"c_h_i_n_g_a t_u m_a_d_r_e"}},
-      // not yet with other separators (see kChainSeparators)
-      {En, "s.u.c.k m.y b.a.l.l.s", {}},
-      {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {}},
+      // with dots, also followed by a space, and the middle dot and bullet that become them
+      {En, "s.u.c.k m.y b.a.l.l.s", {"s.u.c.k m.y b.a.l.l.s"}},
+      {Es, "h.i.j.o d.e p.e.r.r.a!", {"h.i.j.o d.e p.e.r.r.a"}},
+      {Es, "h. i. j. o d. e p. e. r. r. a", {"h. i. j. o d. e p. e. r. r. a"}},
+      {Hi, "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e", {"b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"}},
+      {Fr, "f\u2022e\u2022r\u2022m\u2022e t\u2022a g\u2022u\u2022e\u2022u\u2022l\u2022e", {"f\u2022e\u2022r\u2022m\u2022e t\u2022a g\u2022u\u2022e\u2022u\u2022l\u2022e"}},
+      // and with "/", "~", "*" and ","
+      {Es, "m/e c/a/g/o e/n t/u m/a/d/r/e", {"m/e c/a/g/o e/n t/u m/a/d/r/e"}},
+      {Hi, "k~u~t~t~e k~i a~u~l~a~a~d", {"k~u~t~t~e k~i a~u~l~a~a~d"}},
+      {En, "l*i*c*k m*y b*a*l*l*s", {"l*i*c*k m*y b*a*l*l*s"}},
+      {Hi, "b,h,e,n k,e l,o,d,e!", {"b,h,e,n k,e l,o,d,e"}},
+      // not yet with the other separators (see kChainSeparators)
+      {Es, "m:e c:a:g:o e:n t:u m:a:d:r:e", {}},
+      // and sentences that end with a word of two letters stay apart
+      {En, "it is so. m.y b.a.l.l.s", {}},
+      {En, "e.g. a.m. p.m. u.s.a", {}},
       // two letters alone stay apart
       {En, "a.m p.m", {}},
       {En, "b.j", {}},
+  });
+}
+
+// A word with a hyphen spelled out letter by letter keeps the separators around the
+// hyphen, a run of its own: the whole word is found, not only its last part.
+TEST(ThoroughHits, HyphenatedWordsSpelledOut) {
+  check({
+      {Fr, "c_a_s_s_e_-_c_o_u_i_l_l_e_s", {"c_a_s_s_e_-_c_o_u_i_l_l_e_s"}},
+      {Fr, "c.a.s.s.e.-.c.o.u.i.l.l.e.s!", {"c.a.s.s.e.-.c.o.u.i.l.l.e.s"}},
+      {Fr, "c a s s e - c o u i l l e s", {"c a s s e - c o u i l l e s"}},
+      {Fr, "c/a/$/s/e/-/c/o/u/i/l/l/e/s", {"c/a/$/s/e/-/c/o/u/i/l/l/e/s"}},
+      // and two words around a dash stay two
+      {Fr, "une casse - des tasses", {}},
   });
 }
 
@@ -168,11 +215,12 @@ TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
 
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
-// that are two letters inside chains, marks everywhere.
+// that are two letters inside chains, repeated ligatures, marks everywhere.
 TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
   static const char* const kPieces[] = {"l", "l", "i", "1", "!", "!", "\uFF01", "\U0001D408", "a", "e", "s",
                                         "*", "*", "#", " ", " ", ".", "|", "?", "\u00DF", "\u0153", "\uFB00",
-                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443"};
+                                        "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443",
+                                        "\u0153", "\u00E6", "e"};
   std::mt19937_64 rng(2027);
   for (int round = 0; round < 6000; ++round) {
     std::string src;

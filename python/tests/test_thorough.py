@@ -50,6 +50,12 @@ FOUND = [
     ("de", "a r s c h"), ("fr", "m.e.r.d.e"), ("hi", "c h u t i y a"),
     ("de", "s c h e i \u00df e"), ("en", "d u m b b i t c h"),  # "\u00df" one letter; "b b" one run
     ("en", "$.h.i.t"), ("en", "d-!-c-k"), ("en", "5|h|1|+|$"),  # symbols standing alone
+    # phrases spelled out, their words of two letters included
+    ("es", "h.i.j.o d.e p.e.r.r.a"), ("es", "m. e c. a. g. o e. n t. u m. a. d. r. e"),
+    ("hi", "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"), ("hi", "t~e~r~i m~a~a k~o c~h~o~d"),
+    # ligatures as their two letters, and repeated
+    ("fr", "tete de noeud"), ("fr", "t*te de n\u0153ud"), ("fr", "t \u00ea t e d e n \u0153 u d"),
+    ("fr", "t\u00eate de n\u0153\u0153\u0153ud"),
 ]
 
 

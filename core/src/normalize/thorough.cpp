@@ -80,6 +80,13 @@ std::size_t fold_form_char(char32_t x, Unit* out) noexcept {
   std::size_t n = 0;
   for (std::size_t k = 0; k < folded.len; ++k) {
     const char32_t z = unicode::strip_diacritics(folded.chars[k]);
+    // The ligatures of two Latin letters that NFKC keeps are those two letters, as
+    // writers without the ligature put them ("noeud" for "n\u0153ud").
+    if (z == 0x0153 || z == 0x00E6) {
+      out[n++] = kAscii[z == 0x0153 ? 'o' : 'a'];
+      out[n++] = kAscii['e'];
+      continue;
+    }
     if (z < 0x80) {
       out[n++] = kAscii[z];
     } else if (!is_mark(z)) {

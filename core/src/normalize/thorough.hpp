@@ -49,7 +49,8 @@ inline constexpr std::size_t kMaxUnits = 64;
 // mark; otherwise its NFKC form, each character of which is, if ASCII, case-folded and
 // leetspeak-folded ("1", "!" and "|" stand for i or l, "@" for a or o, "6" for b or g,
 // "$" for s, "+" for t, "2" for z; "#" and "%" are masks like "*"), else
-// the letter it looks like or, failing that, its case fold with diacritics stripped.
+// the letter it looks like or, failing that, its case fold with diacritics stripped
+// (the ligatures "\u0153" and "\u00e6" as their two letters).
 // Returns the number of units.
 std::size_t fold(char32_t c, Unit* out) noexcept;
 
@@ -155,6 +156,7 @@ class Writer {
   void drop_runs(std::size_t count);
   void rewrite(const Single& s);
   void flush();
+  void ligature_run();
   void room(std::size_t n) {
     if (static_cast<std::size_t>(obuf_ + kStaging - o_) < n) flush();
   }
@@ -214,6 +216,8 @@ class Writer {
   std::u32string run_;            // the separators since the last token, as they came
   std::u32string gap_run_;        // ... before the token in progress
   std::u32string chain_run_;      // ... between the chain's first two single letters
+  std::size_t ligature_e_ = kNone;  // where the e of the last ligature written is
+  std::size_t ligature_end_ = 0;   // ... and its entry's end then (see ligature_run())
   char* t_ = tbuf_;
   SourceRange obuf_[kStaging];
   std::uint8_t fbuf_[kStaging];

@@ -52,6 +52,10 @@ inline char32_t merge_into(char32_t run, bool stretched, char32_t x) noexcept {
   return 0;
 }
 
+// The two letters of a ligature that fold() writes for one character ("\u0153": o e,
+// "\u00e6": a e). Written again and again they are a run of both (see collapse_stage()).
+constexpr bool ligature_pair(char32_t x, char32_t y) noexcept { return (x == 'o' || x == 'a') && y == 'e'; }
+
 // Upper-case letters are codes in the thorough text. A letter merges into a stretched
 // code that stands for it, and a code into a stretched letter (merge_into): the quick
 // paths leave both to append().

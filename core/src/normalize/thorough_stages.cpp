@@ -165,6 +165,36 @@ NormalizedText collapse_stage(NormalizedText in) {
       // (see Writer::punctuation()).
       if (out.back().flags & kStretched) run = '!';
     }
+    // A repeated ligature ("\u0153\u0153\u0153": o and e of one character each time) is a
+    // run of its two letters, both flagged as a run would be, with one entry; letters
+    // equal to the second one then go on with its run, as they would after a letter.
+    // (Its two letters are one character: their entries start together.)
+    if (!held_run) {
+      std::size_t q = i;
+      while (q + 1 < c.size() && ligature_pair(c[q].c, c[q + 1].c) &&
+             c[q].entry.start == c[q + 1].entry.start &&
+             (q == i || (c[q].c == c[i].c && c[q + 1].c == c[i + 1].c)))
+        q += 2;
+      if (q - i >= 4) {
+        Char x = c[i], y = c[i + 1];
+        for (std::size_t k = i + 2; k < q; k += 2) {
+          const std::uint8_t more = (x.flags & kDoubled) ? kStretched : 0;
+          x.flags = static_cast<std::uint8_t>(merged_flags(x.flags, c[k].flags) | kDoubled | more);
+          y.flags = static_cast<std::uint8_t>(merged_flags(y.flags, c[k + 1].flags) | kDoubled | more);
+        }
+        // (A mark after an e widened its entry only.)
+        x.entry.end = c[q - 2].entry.end;
+        y.entry.end = c[q - 1].entry.end;
+        for (; q < c.size() && c[q].c == y.c; ++q) {
+          y.entry.end = c[q].entry.end;
+          y.flags = static_cast<std::uint8_t>(merged_flags(y.flags, c[q].flags) | kDoubled | kStretched);
+        }
+        out.push_back(x);
+        out.push_back(y);
+        i = q;
+        continue;
+      }
+    }
     // (An equal character always merges, NUL too, whose merge_into() reads as none.)
     if (!held_run && i + 2 < c.size()) {
       if (const char32_t m = merge_three(c[i].c, c[i + 1].c, c[i + 2].c); m != 0) {

@@ -114,8 +114,43 @@ void Writer::feed(std::string_view src, std::size_t base) {
     const std::size_t k = fold(c, units);
     if (k == 0 && is_mark(c)) mark(e.end);
     for (std::size_t j = 0; j < k; ++j) put(units[j].c, units[j].flags, e);
+    if (k == 2 && ligature_pair(units[0].c, units[1].c)) [[unlikely]]
+      ligature_run();
   }
   flush();
+}
+
+// The two letters of a ligature just written, right after the same two of the same
+// ligature (two letters whose entries start together, which may be a run already):
+// they merge into those, as a letter into a run
+// of it (see collapse_stage()). Both letters before stay open in stable().
+void Writer::ligature_run() {
+  flush();
+  const std::size_t n = out_.offsets.size();
+  const std::string& t = out_.text;
+  std::vector<SourceRange>& off = out_.offsets;
+  std::vector<std::uint8_t>& f = out_.flags;
+  const std::size_t b = t.size();
+  // The e before is a ligature's, as written (nothing merged into it since: its entry
+  // is as it was then, but for marks).
+  const bool after_one = n >= 4 && ligature_e_ != kNone && ligature_e_ + 3 == chars_ && off[n - 3].end == ligature_end_ &&
+                         t[b - 4] == t[b - 2] && t[b - 3] == t[b - 1] && off[n - 4].start == off[n - 3].start &&
+                         off[n - 2].start == off[n - 1].start;
+  ligature_e_ = chars_ - 1;
+  ligature_end_ = off[n - 1].end;
+  if (!after_one) return;
+  const std::uint8_t more = (f[n - 4] & kDoubled) ? kStretched : 0;
+  f[n - 4] = static_cast<std::uint8_t>(merged_flags(f[n - 4], f[n - 2]) | kDoubled | more);
+  f[n - 3] = static_cast<std::uint8_t>(merged_flags(f[n - 3], f[n - 1]) | kDoubled | more);
+  // (A mark after the e widened its entry only.)
+  off[n - 4].end = off[n - 2].end;
+  off[n - 3].end = off[n - 1].end;
+  out_.text.resize(b - 2);
+  off.resize(n - 2);
+  f.resize(n - 2);
+  chars_ -= 2;
+  bytes_ -= 2;
+  ligature_e_ = chars_ - 1;
 }
 
 // A letter inside a word, and what follows a word while no single letter waits for
@@ -169,6 +204,7 @@ std::size_t Writer::ascii_chars(const char* src, std::size_t i, std::size_t stop
 void Writer::mark(std::size_t end) {
   if (last_ == kNoChar || !takes_marks(last_)) return;
   last_entry().end = end;
+  if (ligature_e_ != kNone && ligature_e_ + 1 == chars_ + static_cast<std::size_t>(o_ - obuf_)) ligature_end_ = end;
   if (token_len_ == 1) (token_two_ ? token_second_ : token_first_).entry.end = end;  // written again if it joins
 }
 
@@ -342,6 +378,15 @@ void Writer::drop_runs(std::size_t count) {
   // Symbols held apart before the run are held again: what follows the run's letters
   // decides them. Those after it were the chain's last letter, taken back.
   pending_ = at.held;
+  // The letter before the run may be the e of a ligature, which the ligatures written
+  // again go on with ("\u0153 \u0153 \u0153").
+  const std::size_t n = out_.offsets.size();
+  ligature_e_ = kNone;
+  if (n >= 2 && at.before.c == 'e' && ligature_pair(static_cast<unsigned char>(out_.text[out_.text.size() - 2]), 'e') &&
+      out_.offsets[n - 2].start == at.before.entry.start) {
+    ligature_e_ = chars_ - 1;
+    ligature_end_ = at.before.entry.end;
+  }
   if (count == 2) rewrite(single_prev_);
   rewrite(single_last_);
   gap_prev_ = gap_last_ = kNoMark;
@@ -350,7 +395,10 @@ void Writer::drop_runs(std::size_t count) {
 // Writes a single letter of a chain again, flagged kJoined (its first letter).
 void Writer::rewrite(const Single& s) {
   append(s.first.c, static_cast<std::uint8_t>(s.first.flags | kJoined), s.first.entry);
-  if (s.two) append(s.second.c, s.second.flags, s.second.entry);
+  if (s.two) {
+    append(s.second.c, s.second.flags, s.second.entry);
+    if (ligature_pair(s.first.c, s.second.c)) ligature_run();
+  }
 }
 
 // The chain of single letters can grow no more: runs in it that were kept stay.
