@@ -213,6 +213,19 @@ TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
   });
 }
 
+// A run of symbols standing for one letter is emphasis, not a letter the writer doubled:
+// it may be a single letter of a word; real letters doubled may not ("Shiite").
+TEST(ThoroughHits, ARunOfSymbolsMayBeASingleLetter) {
+  check({
+      {En, "sh!!t", {"sh!!t"}},
+      {En, "what sh!!!t is this", {"sh!!!t"}},
+      {En, "b!!tch", {"b!!tch"}},
+      {Hi, "lull!!", {"lull!!"}},
+      {En, "Shiite", {}},
+      {En, "shiit", {}},
+  });
+}
+
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
 // that are two letters inside chains, repeated ligatures, marks everywhere.

@@ -52,7 +52,10 @@ ScanStream::Taken ScanStream::take(const Window& w, const Occurrence& occ, std::
         for (std::uint32_t k : choice.doubled) ok = ok && (w.flags_of_char(first + k) & kDoubled) != 0;
         for (std::uint32_t k : choice.single) {
           const std::uint8_t f = w.flags_of_char(first + k);
-          ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0);
+          // A letter doubled in the text is no single letter unless stretched; a run of
+          // symbols ("sh!!t") is emphasis, not a letter the writer doubled.
+          ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0 ||
+                      (f & (kSymbolFirst | kSymbolLast)) == (kSymbolFirst | kSymbolLast));
         }
         if (ok) return static_cast<std::size_t>(choice.entry);
       }

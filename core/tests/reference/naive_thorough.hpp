@@ -52,7 +52,10 @@ inline std::vector<Match> naive_thorough_scan(const std::vector<WordEntry>& entr
       for (std::uint32_t k : c.doubled) ok = ok && (flags_of_char(first + k) & kDoubled) != 0;
       for (std::uint32_t k : c.single) {
         const std::uint8_t f = flags_of_char(first + k);
-        ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0);
+        // A letter doubled in the text is no single letter unless stretched; a run of
+        // symbols ("sh!!t") is emphasis, not a letter the writer doubled.
+        ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0 ||
+                    (f & (kSymbolFirst | kSymbolLast)) == (kSymbolFirst | kSymbolLast));
       }
       if (ok) return c.entry;
     }
