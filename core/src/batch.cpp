@@ -168,12 +168,10 @@ std::optional<std::vector<std::vector<Match>>> find_batch(const Tarnwhisk& filte
   const std::vector<std::size_t> bounds = plan_chunks(texts, workers);
   const bool done = run_chunks(bounds, workers, poll,
                                [&](std::size_t, std::size_t begin, std::size_t end, const Poll& p) {
-                                 for (std::size_t i = begin; i < end; ++i) {
-                                   std::optional<std::vector<Match>> hits = filter.find(texts[i], p);
-                                   if (!hits) return false;
-                                   out[i] = std::move(*hits);
-                                 }
-                                 return true;
+                                 return filter.find_each(texts.subspan(begin, end - begin), p,
+                                                         [&](std::size_t i, std::vector<Match>& hits) {
+                                                           out[begin + i] = std::move(hits);
+                                                         });
                                });
   if (!done) return std::nullopt;
   return out;
@@ -186,12 +184,12 @@ std::optional<std::vector<std::string>> censor_batch(const Tarnwhisk& filter,
   const std::vector<std::size_t> bounds = plan_chunks(texts, workers);
   const bool done = run_chunks(bounds, workers, poll,
                                [&](std::size_t, std::size_t begin, std::size_t end, const Poll& p) {
-                                 for (std::size_t i = begin; i < end; ++i) {
-                                   std::optional<std::string> censored = filter.censor(texts[i], p);
-                                   if (!censored) return false;
-                                   out[i] = std::move(*censored);
-                                 }
-                                 return true;
+                                 return filter.find_each(texts.subspan(begin, end - begin), p,
+                                                         [&](std::size_t i, std::vector<Match>& hits) {
+                                                           out[begin + i] = censor::apply(
+                                                               texts[begin + i], hits, filter.censor_style(),
+                                                               filter.mask_char());
+                                                         });
                                });
   if (!done) return std::nullopt;
   return out;
@@ -205,10 +203,21 @@ std::optional<std::vector<bool>> contains_profanity_batch(const Tarnwhisk& filte
   const std::vector<std::size_t> bounds = plan_chunks(texts, workers);
   const bool done = run_chunks(bounds, workers, poll,
                                [&](std::size_t, std::size_t begin, std::size_t end, const Poll& p) {
-                                 for (std::size_t i = begin; i < end; ++i) {
-                                   std::optional<bool> any = filter.contains_profanity(texts[i], p);
+                                 // Short texts side by side; a long one alone, which may stop
+                                 // reading at its first hit.
+                                 for (std::size_t i = begin; i < end;) {
+                                   std::size_t to = i;
+                                   while (to < end && texts[to].size() <= Tarnwhisk::kSideBySideBytes) ++to;
+                                   if (!filter.find_each(texts.subspan(i, to - i), p,
+                                                         [&](std::size_t k, std::vector<Match>& hits) {
+                                                           found[i + k] = !hits.empty();
+                                                         }))
+                                     return false;
+                                   if (to == end) break;
+                                   std::optional<bool> any = filter.contains_profanity(texts[to], p);
                                    if (!any) return false;
-                                   found[i] = *any;
+                                   found[to] = *any;
+                                   i = to + 1;
                                  }
                                  return true;
                                });

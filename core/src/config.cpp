@@ -4,9 +4,14 @@
 // The builder that makes a filter is builder.cpp.
 #include "tarnwhisk/config.hpp"
 
+#include <algorithm>
+#include <array>
+#include <span>
 #include <string_view>
 
 #include "hit_stream.hpp"
+#include "matcher/automaton.hpp"
+#include "matcher/scan_stream.hpp"
 #include "scratch.hpp"
 
 namespace tarnwhisk {
@@ -65,12 +70,78 @@ std::optional<std::vector<Match>> Tarnwhisk::find(std::string_view text, const P
   bool done = true;
   std::vector<Match> hits = scan(text, poll, done);
   if (!done) return std::nullopt;
+  judge(text, hits);
+  return hits;
+}
+
+void Tarnwhisk::judge(std::string_view text, std::vector<Match>& hits) const {
   if (!allowlist_.empty() && !hits.empty()) hits = allowlist_.filter(text, std::move(hits));
   if (scorer_ && !hits.empty()) {
     // A NaN score fails the comparison and drops the hit.
     std::erase_if(hits, [&](const Match& hit) { return !(scorer_->score(text, hit) >= scorer_threshold_); });
   }
-  return hits;
+}
+
+namespace {
+
+// Short texts are searched side by side this many at a time: enough that the lanes
+// rarely wait for a text, few enough that their normalised forms stay in the first
+// caches. A longer text goes alone (its own search has lanes).
+constexpr std::size_t kSideBySide = 16;
+
+}  // namespace
+
+bool Tarnwhisk::find_each(std::span<const std::string_view> texts, const Poll& poll,
+                          const std::function<void(std::size_t, std::vector<Match>&)>& visit) const {
+  std::vector<Match> hits;
+  // At the thorough level an occurrence may send the search back behind it, which a
+  // search of many texts cannot do: one text at a time.
+  if (matcher_.choices() != nullptr) {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      std::optional<std::vector<Match>> found = find(texts[i], &poll);
+      if (!found) return false;
+      visit(i, *found);
+    }
+    return true;
+  }
+  std::array<NormalizedText, kSideBySide> normalized;
+  std::array<std::string_view, kSideBySide> views;
+  std::array<OccurrenceList, kSideBySide> found;
+  for (std::size_t i = 0; i < texts.size();) {
+    const std::size_t first = i;
+    std::size_t group = 0;
+    for (; i < texts.size() && group < kSideBySide && texts[i].size() <= kSideBySideBytes; ++i, ++group) {
+      // A batch's texts may lie anywhere in memory (str objects all over a heap): the
+      // next group's are asked for early, so that their loads overlap this group's work.
+#if defined(__GNUC__)
+      if (i + kSideBySide < texts.size()) {
+        const std::string_view ahead = texts[i + kSideBySide];
+        for (std::size_t at = 0; at < std::min<std::size_t>(ahead.size(), 256); at += 64)
+          __builtin_prefetch(ahead.data() + at);
+      }
+#endif
+      normalize_into(texts[i], normalization_, normalized[group]);
+      views[group] = normalized[group].text;
+      found[group].clear();
+    }
+    matcher_.automaton().scan_many(std::span(views.data(), group),
+                                   [&](std::size_t t, const Occurrence& occ) { found[t].push_back(occ); });
+    for (std::size_t k = 0; k < group; ++k) {
+      hits.clear();
+      if (found[k].size() != 0) {
+        ScanStream(matcher_, match_mode_).finish_found(normalized[k], found[k], hits);
+        judge(texts[first + k], hits);
+      }
+      visit(first + k, hits);
+    }
+    if (i < texts.size() && texts[i].size() > kSideBySideBytes) {
+      std::optional<std::vector<Match>> alone = find(texts[i], &poll);
+      if (!alone) return false;
+      visit(i, *alone);
+      ++i;
+    }
+  }
+  return true;
 }
 
 std::vector<Match> Tarnwhisk::find(std::string_view text) const { return *find(text, nullptr); }

@@ -82,7 +82,7 @@ TEST(Automaton, LanesReportWhatOneSearchFinds) {
       const auto a = Automaton::build(patterns, {1000, 1000, 100000}, false, error);
       ASSERT_TRUE(a) << error;
       std::string text;
-      for (std::size_t len = below(4000); len > 0; --len) text += s.text_bytes[below(s.text_bytes.size())];
+      for (std::size_t len = below(2) ? below(300) : below(4000); len > 0; --len) text += s.text_bytes[below(s.text_bytes.size())];
       const std::vector<Occ> one = by_find(*a, text);
       ASSERT_EQ(by_scan(*a, text), one) << s.name << ", round " << round;
       ASSERT_EQ(by_pieces(*a, text, 1 + below(1500)), one) << s.name << ", round " << round;
@@ -204,6 +204,37 @@ TEST(Automaton, SetPatternsAgreeWithBruteForce) {
       const auto lit = Automaton::build(patterns, {1000, 1000, 1u << 20}, false, error);
       ASSERT_EQ(by_scan(*lit, text), expected) << "round " << round;
     }
+  }
+}
+
+}  // namespace
+}  // namespace tarnwhisk
+
+namespace tarnwhisk {
+namespace {
+
+// Many texts searched side by side, one a lane, report for each text what its own search
+// does: texts of every length, empty ones among them, more and fewer than the lanes.
+TEST(Automaton, ManyTextsSideBySideEachAsAlone) {
+  std::mt19937_64 rng(17);
+  auto below = [&](std::size_t n) { return static_cast<std::size_t>(rng() % n); };
+  for (int round = 0; round < 200; ++round) {
+    std::vector<std::string> patterns;
+    for (std::size_t k = 1 + below(6); k > 0; --k) {
+      std::string p;
+      for (std::size_t len = 1 + below(4); len > 0; --len) p += "ab "[below(3)];
+      patterns.push_back(p);
+    }
+    std::string error;
+    const auto a = Automaton::build(patterns, {1000, 1000, 100000}, false, error);
+    ASSERT_TRUE(a) << error;
+    std::vector<std::string> texts(below(40));
+    for (std::string& t : texts)
+      for (std::size_t len = below(4) == 0 ? 0 : below(below(2) ? 20 : 300); len > 0; --len) t += "ab ."[below(4)];
+    const std::vector<std::string_view> views(texts.begin(), texts.end());
+    std::vector<std::vector<Occ>> many(texts.size());
+    a->scan_many(views, [&](std::size_t t, const Occurrence& o) { many[t].emplace_back(o.pattern, o.start, o.end); });
+    for (std::size_t t = 0; t < texts.size(); ++t) ASSERT_EQ(many[t], by_find(*a, texts[t])) << round << ", " << t;
   }
 }
 

@@ -83,6 +83,44 @@ TEST(Batch, ResultsEqualSingleCallsForEveryNumberOfWorkers) {
   }
 }
 
+// Short texts searched side by side give each text's own hits, at every level and match
+// mode, with the bundled list and an allowlist; long texts among them go alone.
+TEST(Batch, SideBySideEqualsOneTextAtATime) {
+  static const std::vector<std::string> kWords = {"shit", "Sh1t", "s h i t", "class", "ass", "assess", "fuuuck",
+                                                  "f\xC3\xBC" "ck", "piece of shit", "son of a bitch", "hello", "",
+                                                  "\xEF\xBD\x86uck", "dick.", "b!tch", "the", "a", "--", "\xE6\x97\xA5"};
+  std::mt19937 rng(23);
+  std::vector<std::string> texts;
+  for (int i = 0; i < 600; ++i) {
+    std::string t;
+    const std::size_t words = rng() % 40 == 0 ? 400 : rng() % 30;
+    for (std::size_t w = 0; w < words; ++w) t += kWords[rng() % kWords.size()] + (rng() % 3 ? " " : ", ");
+    texts.push_back(std::move(t));
+  }
+  const std::vector<std::string_view> in = views(texts);
+  for (NormalizationLevel level : {NormalizationLevel::None, NormalizationLevel::Basic, NormalizationLevel::Aggressive,
+                                   NormalizationLevel::Thorough}) {
+    for (MatchMode mode : {MatchMode::WordBoundary, MatchMode::Substring}) {
+      SCOPED_TRACE(static_cast<int>(level) * 10 + static_cast<int>(mode));
+      Result<Tarnwhisk> built =
+          TarnwhiskBuilder().normalization(level).match_mode(mode).allowlist({"assess", "classic"}).build();
+      ASSERT_TRUE(built);
+      const Tarnwhisk& filter = built.value();
+      std::vector<std::vector<Match>> each(texts.size());
+      std::vector<std::size_t> order;
+      ASSERT_TRUE(filter.find_each(in, Poll(), [&](std::size_t i, std::vector<Match>& hits) {
+        order.push_back(i);
+        each[i] = std::move(hits);
+      }));
+      ASSERT_EQ(order.size(), texts.size());
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        ASSERT_EQ(order[i], i);
+        ASSERT_EQ(each[i], filter.find(texts[i])) << texts[i];
+      }
+    }
+  }
+}
+
 TEST(Batch, EmptyBatch) {
   const Tarnwhisk filter = make_filter();
   EXPECT_TRUE(find_batch(filter, {}, 4).empty());

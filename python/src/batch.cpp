@@ -114,15 +114,13 @@ PyObject* find_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) {
       [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
         FoundChunk& chunk = chunks[c];
         chunk.ends.reserve(end - begin);
-        for (std::size_t i = begin; i < end; ++i) {
-          prefetch_text(in.texts, i, end);
-          if (!in.is_null(i)) {
-            const std::optional<std::vector<Match>> found = filter.find(in.texts[i], poll);
-            if (!found) return false;
-            chunk.hits.insert(chunk.hits.end(), found->begin(), found->end());
-          }
-          chunk.ends.push_back(chunk.hits.size());
-        }
+        // A null row is an empty text, whose hits are none.
+        const bool done = filter.find_each(chunk_texts(in, begin, end), poll,
+                                           [&](std::size_t, std::vector<Match>& hits) {
+                                             chunk.hits.insert(chunk.hits.end(), hits.begin(), hits.end());
+                                             chunk.ends.push_back(chunk.hits.size());
+                                           });
+        if (!done) return false;
         finished[c].store(true, std::memory_order_release);
         return true;
       },
@@ -142,12 +140,21 @@ PyObject* contains_profanity_batch(const Tarnwhisk& filter, Input& in, std::size
   std::vector<std::uint8_t> found(n);  // a byte per text: threads never share one
   const std::vector<std::size_t> bounds = plan_chunks(in.texts, workers);
   const bool done = run(in, bounds, workers, [&](std::size_t, std::size_t begin, std::size_t end, const Poll& poll) {
-    for (std::size_t i = begin; i < end; ++i) {
-      prefetch_text(in.texts, i, end);
-      if (in.is_null(i)) continue;
-      const std::optional<bool> any = filter.contains_profanity(in.texts[i], poll);
-      if (!any) return false;
-      found[i] = *any;
+    // Short texts side by side; a long one alone, which may stop reading at its first hit.
+    for (std::size_t i = begin; i < end;) {
+      std::size_t to = i;
+      while (to < end && in.texts[to].size() <= Tarnwhisk::kSideBySideBytes) ++to;
+      const bool short_done = filter.find_each(chunk_texts(in, i, to), poll, [&](std::size_t k, std::vector<Match>& hits) {
+        found[i + k] = !hits.empty();
+      });
+      if (!short_done) return false;
+      if (to == end) break;
+      if (!in.is_null(to)) {
+        const std::optional<bool> any = filter.contains_profanity(in.texts[to], poll);
+        if (!any) return false;
+        found[to] = *any;
+      }
+      i = to + 1;
     }
     return true;
   });
@@ -306,24 +313,20 @@ PyObject* censor_batch(const Tarnwhisk& filter, Input& in, std::size_t workers) 
   std::vector<CensoredChunk> chunks(bounds.size() - 1);
   const bool done = run(in, bounds, workers, [&](std::size_t c, std::size_t begin, std::size_t end, const Poll& poll) {
     CensoredChunk& chunk = chunks[c];
-    for (std::size_t i = begin; i < end; ++i) {
-      prefetch_text(in.texts, i, end);
-      if (in.is_null(i)) continue;
+    return filter.find_each(chunk_texts(in, begin, end), poll, [&](std::size_t k, std::vector<Match>& hits) {
+      const std::size_t i = begin + k;
       const std::string_view text = in.texts[i];
-      std::optional<std::vector<Match>> hits = filter.find(text, poll);
-      if (!hits) return false;
       std::size_t size = text.size();
-      if (!hits->empty()) {
+      if (!hits.empty()) {
         changed[i] = 1;
-        chunk.bytes += censor::apply(text, *hits, filter.censor_style(), filter.mask_char());
+        chunk.bytes += censor::apply(text, hits, filter.censor_style(), filter.mask_char());
         size = chunk.bytes.size() - (chunk.ends.empty() ? 0 : chunk.ends.back());
         chunk.ends.push_back(chunk.bytes.size());
       }
       chunk.result_bytes += size;
       if (size > kInlineView) chunk.view_bytes += size;
       chunk.longest = std::max(chunk.longest, size);
-    }
-    return true;
+    });
   });
   if (!done) return nullptr;
   if (!in.arrow) return censored_list(in, changed, chunks, bounds);

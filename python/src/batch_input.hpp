@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -26,16 +27,6 @@ inline bool signals_checked(std::size_t i) { return i % kSignalStride != 0 || Py
 constexpr std::size_t kPrefetchAhead = 16;
 
 inline void prefetch(const void* p) { __builtin_prefetch(p); }
-
-// Text i + kPrefetchAhead, if there is one (up to its first four cache lines).
-inline void prefetch_text(const std::vector<std::string_view>& texts, std::size_t i, std::size_t end) {
-  if (i + kPrefetchAhead < end) {
-    const std::string_view t = texts[i + kPrefetchAhead];
-    const char* p = t.data();
-    const std::size_t lines = std::min<std::size_t>((t.size() + 63) / 64, 4);
-    for (std::size_t k = 0; k < lines; ++k) prefetch(p + 64 * k);
-  }
-}
 
 // Strong references to the str objects of a batch, so that their storage stays while
 // the lock is released (another thread may change the list meanwhile).
@@ -83,6 +74,11 @@ struct Input {
     return false;
   }
 };
+
+// Rows [begin, end) of a batch's texts (a null row is an empty text).
+inline std::span<const std::string_view> chunk_texts(const Input& in, std::size_t begin, std::size_t end) {
+  return std::span<const std::string_view>(in.texts).subspan(begin, end - begin);
+}
 
 // `workers`: 1 when not given, N >= 1, or -1 for every core of the affinity mask. False
 // with TypeError or ValueError set for anything else.

@@ -187,6 +187,17 @@ void Automaton::emit(const std::vector<std::uint32_t>& next, const std::vector<s
       match_len_[renum[u]] = len[u];
     }
   }
+  // The resets: bytes on which nine states in ten or more go to START (or to DEAD, after
+  // which the search starts again behind the byte and mostly comes back to START on it).
+  std::vector<std::size_t> to_start(stride, 0);
+  for (std::size_t u = 0; u < n_states; ++u) {
+    if (u == kDeadTmp) continue;
+    for (std::size_t c = 0; c < class_count_; ++c) {
+      const std::uint32_t v = next[u * stride + c];
+      to_start[c] += v == kStartTmp || v == kDeadTmp;
+    }
+  }
+  for (std::size_t b = 0; b < 256; ++b) resets_[b] = to_start[classes_[b]] * 10 >= (n_states - 1) * 9;
   start_ = renum[kStartTmp] << shift;
   max_match_ = n_match << shift;
   id_shift_ = shift;
@@ -204,7 +215,7 @@ void Automaton::emit(const std::vector<std::uint32_t>& next, const std::vector<s
 std::size_t Automaton::memory_bytes() const noexcept {
   // The prefilter holds no heap memory.
   return trans_.capacity() * sizeof(std::uint32_t) + trans16_.capacity() * sizeof(std::uint16_t) +
-         sizeof(classes_) + (match_pattern_.capacity() + match_len_.capacity()) * sizeof(std::uint32_t);
+         sizeof(classes_) + sizeof(resets_) + (match_pattern_.capacity() + match_len_.capacity()) * sizeof(std::uint32_t);
 }
 
 }  // namespace tarnwhisk

@@ -145,7 +145,8 @@ void ScanStream::settle(std::vector<Match>& out) {
   }
 }
 
-void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out) {
+void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out,
+                     const OccurrenceList* found) {
   const Window w(win);
   const std::size_t out_start = out.size();
   for (std::size_t k = head_; k < queue_.size(); ++k)
@@ -156,7 +157,9 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
   const std::size_t queued = queue_.size();
   undecided_ = false;
   const auto* text = reinterpret_cast<const unsigned char*>(win.text.data());
-  if (matcher_.choices() == nullptr) {
+  if (found) {
+    for (const Occurrence& occ : *found) take(w, occ, stable_bytes, final, out);
+  } else if (matcher_.choices() == nullptr) {
     // The first lane's occurrences are taken as they come; the later lanes' wait, since
     // every occurrence of a lane lies before those of the next.
     auto sink = [&](const Occurrence& occ, int lane) {
@@ -255,6 +258,10 @@ void ScanStream::scan(const NormalizedText& win, std::size_t stable_bytes, std::
 
 void ScanStream::finish(const NormalizedText& win, std::vector<Match>& out) {
   run(win, win.text.size(), true, out);
+}
+
+void ScanStream::finish_found(const NormalizedText& win, const OccurrenceList& found, std::vector<Match>& out) {
+  run(win, win.text.size(), true, out, &found);
 }
 
 std::size_t ScanStream::settled(const NormalizedText& win, std::size_t fallback) const noexcept {

@@ -24,6 +24,11 @@ class ScanStream {
   void scan(const NormalizedText& win, std::size_t stable_bytes, std::vector<Match>& out);
   // The text ends with `win`, all of it final: appends every hit still to come.
   void finish(const NormalizedText& win, std::vector<Match>& out);
+  // finish() for a whole text whose occurrences a search has found already (all of them,
+  // in order, as Automaton::scan reports them): for texts searched side by side
+  // (Automaton::scan_many). Not for a matcher with choices (the thorough level), whose
+  // scan may search again behind an occurrence.
+  void finish_found(const NormalizedText& win, const OccurrenceList& found, std::vector<Match>& out);
   // Erases from the front of `win` what no later scan needs (the stable characters
   // given to scan(), up to the longest pattern and one byte before the search).
   void trim(NormalizedText& win);
@@ -60,7 +65,9 @@ class ScanStream {
              std::vector<Match>& out);
   void walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const;
   void settle(std::vector<Match>& out);
-  void run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out);
+  // `found`: the occurrences when they were searched for already, else null.
+  void run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out,
+           const OccurrenceList* found = nullptr);
 
   const Matcher& matcher_;
   const Automaton& automaton_;
@@ -70,7 +77,7 @@ class ScanStream {
   Before before_ = Before::Start;
   std::vector<Pending> queue_;  // undecided hits and the ones behind them, in order
   std::size_t head_ = 0;        // queue_[head_...] still wait
-  std::vector<Occurrence> lanes_[Automaton::kLanes - 1];  // later lanes' occurrences
+  OccurrenceList lanes_[Automaton::kLanes - 1];  // later lanes' occurrences
   std::vector<Occurrence> occurrences_;  // at the thorough level, all of a round's
   std::size_t first_new_ = 0;   // where this round's hits begin in `out`
   bool undecided_ = false;      // some hit of this round waits for its right neighbour
