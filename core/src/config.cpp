@@ -94,16 +94,6 @@ constexpr std::size_t kSideBySide = 16;
 bool Tarnwhisk::find_each(std::span<const std::string_view> texts, const Poll& poll,
                           const std::function<void(std::size_t, std::vector<Match>&)>& visit) const {
   std::vector<Match> hits;
-  // At the thorough level an occurrence may send the search back behind it, which a
-  // search of many texts cannot do: one text at a time.
-  if (matcher_.choices() != nullptr) {
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-      std::optional<std::vector<Match>> found = find(texts[i], &poll);
-      if (!found) return false;
-      visit(i, *found);
-    }
-    return true;
-  }
   std::array<NormalizedText, kSideBySide> normalized;
   std::array<std::string_view, kSideBySide> views;
   std::array<OccurrenceList, kSideBySide> found;
@@ -128,7 +118,9 @@ bool Tarnwhisk::find_each(std::span<const std::string_view> texts, const Poll& p
                                    [&](std::size_t t, const Occurrence& occ) { found[t].push_back(occ); });
     for (std::size_t k = 0; k < group; ++k) {
       hits.clear();
-      if (found[k].size() != 0) {
+      // At the thorough level a token with masks ("f*ck") is a hit without any
+      // occurrence.
+      if (found[k].size() != 0 || matcher_.choices() != nullptr) {
         ScanStream(matcher_, match_mode_).finish_found(normalized[k], found[k], hits);
         judge(texts[first + k], hits);
       }

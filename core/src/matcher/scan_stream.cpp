@@ -157,7 +157,7 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
   const std::size_t queued = queue_.size();
   undecided_ = false;
   const auto* text = reinterpret_cast<const unsigned char*>(win.text.data());
-  if (found) {
+  if (matcher_.choices() == nullptr && found) {
     for (const Occurrence& occ : *found) take(w, occ, stable_bytes, final, out);
   } else if (matcher_.choices() == nullptr) {
     // The first lane's occurrences are taken as they come; the later lanes' wait, since
@@ -182,18 +182,22 @@ void ScanStream::run(const NormalizedText& win, std::size_t stable_bytes, bool f
     // is back in step with the first one.
     std::vector<Occurrence>& occs = occurrences_;
     occs.clear();
-    auto sink = [&](const Occurrence& occ, int lane) {
-      if (lane == 0) {
-        occs.push_back(occ);
-      } else {
-        lanes_[lane - 1].push_back(occ);
+    if (found) {
+      occs.assign(found->begin(), found->end());
+    } else {
+      auto sink = [&](const Occurrence& occ, int lane) {
+        if (lane == 0) {
+          occs.push_back(occ);
+        } else {
+          lanes_[lane - 1].push_back(occ);
+        }
+      };
+      automaton_.advance(text, stable_bytes, chain_, sink);
+      if (final) automaton_.finish(text, stable_bytes, chain_, sink);
+      for (auto& lane : lanes_) {
+        occs.insert(occs.end(), lane.begin(), lane.end());
+        lane.clear();
       }
-    };
-    automaton_.advance(text, stable_bytes, chain_, sink);
-    if (final) automaton_.finish(text, stable_bytes, chain_, sink);
-    for (auto& lane : lanes_) {
-      occs.insert(occs.end(), lane.begin(), lane.end());
-      lane.clear();
     }
     // The occurrences found again after an absent one wait in `redo`, last first, and
     // are taken before the rest of `occs`.

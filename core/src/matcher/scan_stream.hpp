@@ -26,8 +26,8 @@ class ScanStream {
   void finish(const NormalizedText& win, std::vector<Match>& out);
   // finish() for a whole text whose occurrences a search has found already (all of them,
   // in order, as Automaton::scan reports them): for texts searched side by side
-  // (Automaton::scan_many). Not for a matcher with choices (the thorough level), whose
-  // scan may search again behind an occurrence.
+  // (Automaton::scan_many). Where an occurrence turns out absent (the thorough level),
+  // the search behind it is done here, on the text, as finish() would.
   void finish_found(const NormalizedText& win, const OccurrenceList& found, std::vector<Match>& out);
   // Erases from the front of `win` what no later scan needs (the stable characters
   // given to scan(), up to the longest pattern and one byte before the search).
