@@ -4,6 +4,7 @@
 // the allowlist and the scorer applied exactly; the censored text must be what the
 // masking rules give, valid UTF-8 for valid input, and keep the character count under
 // the length-preserving styles.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -79,6 +80,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     TW_CHECK(m.start >= prev_start, "hit %zu starts at %zu before %zu", k, m.start, prev_start);
     prev_start = m.start;
     prev_nend = m.normalized_end;
+  }
+
+  // The text cut into many short ones (at every newline, and every 37 bytes where there
+  // is none): searched side by side, each must give what it gives alone.
+  {
+    std::vector<std::string_view> parts;
+    for (std::size_t from = 0; from < text.size();) {
+      std::size_t to = text.find('\n', from);
+      to = to == std::string_view::npos ? std::min(text.size(), from + 37) : std::min(to, from + 37);
+      parts.push_back(text.substr(from, to - from));
+      from = to == from ? to + 1 : to;
+    }
+    std::size_t next = 0;
+    const bool done = filter.find_each(parts, Poll(), [&](std::size_t i, std::vector<Match>& each) {
+      TW_CHECK(i == next++, "find_each visits text %zu out of order", i);
+      TW_CHECK(each == filter.find(parts[i]), "find_each differs from find on text %zu of %zu", i, parts.size());
+    });
+    TW_CHECK(done && next == parts.size(), "find_each stopped after %zu of %zu texts", next, parts.size());
   }
 
   const std::string out = filter.censor(text);
