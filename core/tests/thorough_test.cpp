@@ -226,6 +226,28 @@ TEST(ThoroughHits, ARunOfSymbolsMayBeASingleLetter) {
   });
 }
 
+// Letters of a word that one code stands for, three or more with a double letter counted
+// twice, written as one run of characters that may each be any of them: collapse makes
+// the run one stretched character, which the word takes for all of them. Two characters
+// are no three letters.
+TEST(ThoroughHits, AStretchOfLettersOfOneCodeMayBeOneRun) {
+  check({
+      {De, "v@ll!d!07", {"v@ll!d!07"}},  // lli: "ll!"
+      {De, "v@||ld|@t", {"v@||ld|@t"}},  // "||l"
+      {En, "p11l0ck", {"p11l0ck"}},      // ill: "11l"
+      {En, "golllwog", {"golllwog"}},    // lli: a stretched l
+      {En, "cunn11!n9u$", {"cunn11!n9u$"}},  // ili, no double letter
+      {Hi, "lull1", {"lull1"}},
+      {Fr, "cccc000uuuuu1!111ll00000nnnn", {"cccc000uuuuu1!111ll00000nnnn"}},
+      {En, "k||| y@vrse!ph", {"k||| y@vrse!ph"}},
+      // a run of two is not three letters, and plain words stay clean
+      {De, "volldiot", {}},
+      {En, "p1lock", {}},
+      {En, "golly, what a jolly lily", {}},
+      {En, "hellllo, still illegal", {}},
+  });
+}
+
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
 // that are two letters inside chains, repeated ligatures, marks everywhere.

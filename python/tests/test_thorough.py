@@ -39,6 +39,7 @@ FOUND = [
     ("en", "m||ph"), ("en", "@$5!1ck"), ("en", "d33p+hr@@+"),        # "li", "oa" as one run
     ("es", "cu1@"),
     ("en", "@4@55"), ("en", "6@n6b@n6"),  # a letter and its codes run together
+    ("de", "v@ll!d!07"), ("en", "p11l0ck"), ("en", "cunn11!n9u$"),  # "lli", "ill", "ili" as one run
     # masked letters
     ("en", "f*ck"), ("en", "sh*t"), ("en", "f**k"), ("en", "m0th3rf*ck3r"), ("en", "sh#t"),
     ("fr", "co**e"),  # a single letter after the masks
@@ -97,6 +98,7 @@ def test_words_around_separated_letters_stay_words(lang, text, found):
     ("en", "click here"), ("en", "Shiite"), ("en", "coffee"), ("en", "puffin"),
     ("en", "offal"), ("en", "a fluffy cloud"), ("en", "a cool boat"), ("en", "hello shell"),
     ("en", "it costs $5"), ("en", "hell@example.com"), ("de", "flicken"), ("en", "darkle"),
+    ("de", "volldiot"),  # two characters are no three letters
 ])
 def test_innocent_text_is_not_flagged(lang, text):
     assert thorough(lang).find(text) == []
