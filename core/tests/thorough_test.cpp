@@ -200,8 +200,8 @@ TEST(ThoroughHits, HyphenatedWordsSpelledOut) {
   });
 }
 
-// Three characters in a row that may all be one letter are one stretched letter ("@4@"),
-// but for the codes of i or l, where "1l1" may be "ili".
+// Three characters in a row that may all be one letter are one stretched letter ("@4@",
+// "4@@", "@44"), but for the codes of i or l, where "1l1" may be "ili".
 TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
   check({
       {En, "@4@55", {"@4@55"}},
@@ -210,6 +210,13 @@ TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
       {En, "6@n6b@n6", {"6@n6b@n6"}},
       {Es, "g1l1pollas", {"g1l1pollas"}},
       {En, "a cool boat 4@4", {}},
+      // a letter alone before two of its code, or a code alone before two of its letter
+      {Fr, "4@@\u200f@@48ru+!", {"4@@\u200f@@48ru+!"}},  // "!" the i
+      {Fr, "88888rRRrr4@@@@nnNLlLl3333rrRRr", {"88888rRRrr4@@@@nnNLlLl3333rrRRr"}},
+      {En, "f4@@@@7@$$", {"f4@@@@7@$$"}},
+      {Es, "mmmmm4@@rrr!1!!ccccc000nnnnn4444222000", {"mmmmm4@@rrr!1!!ccccc000nnnnn4444222000"}},
+      {En, "fuckb0\u0443yy", {"fuckb0\u0443yy"}},  // Cyrillic u, for u or y
+      {En, "a cool boat b@@t 4@@", {}},
   });
 }
 
@@ -250,12 +257,13 @@ TEST(ThoroughHits, AStretchOfLettersOfOneCodeMayBeOneRun) {
 
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
-// that are two letters inside chains, repeated ligatures, marks everywhere.
+// that are two letters inside chains, repeated ligatures, marks everywhere, a letter after
+// a code that a block of ASCII letters goes on with ("@a" + "aaa...").
 TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
   static const char* const kPieces[] = {"l", "l", "i", "1", "!", "!", "\uFF01", "\U0001D408", "a", "e", "s",
                                         "*", "*", "#", " ", " ", ".", "|", "?", "\u00DF", "\u0153", "\uFB00",
                                         "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443",
-                                        "\u0153", "\u00E6", "e"};
+                                        "\u0153", "\u00E6", "e", "aaaaaaaaaaaaaaaa"};
   std::mt19937_64 rng(2027);
   for (int round = 0; round < 6000; ++round) {
     std::string src;

@@ -39,6 +39,7 @@ FOUND = [
     ("en", "m||ph"), ("en", "@$5!1ck"), ("en", "d33p+hr@@+"),        # "li", "oa" as one run
     ("es", "cu1@"),
     ("en", "@4@55"), ("en", "6@n6b@n6"),  # a letter and its codes run together
+    ("en", "f4@@@@7@$$"), ("es", "m4@@r1c0n4z0"),  # a letter alone, then its code again and again
     ("de", "v@ll!d!07"), ("en", "p11l0ck"), ("en", "cunn11!n9u$"),  # "lli", "ill", "ili" as one run
     # masked letters
     ("en", "f*ck"), ("en", "sh*t"), ("en", "f**k"), ("en", "m0th3rf*ck3r"), ("en", "sh#t"),

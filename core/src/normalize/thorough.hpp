@@ -90,8 +90,8 @@ NormalizedText fold_stage(NormalizedText in);
 NormalizedText join_stage(NormalizedText in);
 // Every run of two or more equal characters becomes one, flagged kDoubled; a stretched
 // letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two), and
-// three characters that may all be one letter are one ("@4@"). A "!" that would join the
-// run before it stays apart where no letter follows ("helllll!", "lull!").
+// three characters that may all be one letter are one ("@4@", "4@@"). A "!" that would
+// join the run before it stays apart where no letter follows ("helllll!", "lull!").
 NormalizedText collapse_stage(NormalizedText in);
 
 // The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).
@@ -163,6 +163,16 @@ class Writer {
   // The last character written, staged or not (there is one when last_ != kNoChar).
   SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
   std::uint8_t& last_flags() noexcept { return o_ != obuf_ ? fbuf_[o_ - obuf_ - 1] : out_.flags.back(); }
+  // Whether the character before the last is a code (one ASCII byte), with which a
+  // letter alone may still merge when the letter comes again (merge_three(): "@44").
+  bool code_before_last() const noexcept {
+    const auto staged = static_cast<std::size_t>(t_ - tbuf_);
+    const std::size_t n = out_.text.size();
+    if (staged >= 2) return is_upper_byte(t_[-2]);
+    if (staged == 1) return n >= 1 && is_upper_byte(out_.text[n - 1]);
+    return n >= 2 && is_upper_byte(out_.text[n - 2]);
+  }
+  static constexpr bool is_upper_byte(char b) noexcept { return b >= 'A' && b <= 'Z'; }
   // Takes back the last character written, which is one ASCII byte, staged or not.
   void drop_last() noexcept {
     if (o_ != obuf_) {

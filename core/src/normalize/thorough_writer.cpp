@@ -45,6 +45,10 @@ inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
   if (c == last_) {
     hold = (flags & (kSymbolFirst | kJoined)) == kSymbolFirst && !pending_ && trails(c);
     if (!hold) {
+      // A letter alone and a code alone for it, then one of them again ("4@@"), are one
+      // letter (merge_three()).
+      if (doubles_into_three(c) && !(last_flags() & kDoubled) && three(c, flags, e.end)) [[unlikely]]
+        return;
       merge(c, flags, e.end);
       return;
     }
