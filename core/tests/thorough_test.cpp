@@ -140,7 +140,8 @@ TEST(ThoroughHits, LigaturesAreTheirTwoLetters) {
 }
 
 // A symbol that stands for a letter is a single letter of a chain where it stands alone
-// between separators; touching a letter it is punctuation, as before.
+// between separators, or next to other such symbols only ("\u00a1$.h.i.t": the "$" starts
+// the chain); touching a letter it is punctuation, as before.
 TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
   check({
       {En, "$.h.i.t", {"$.h.i.t"}},
@@ -149,11 +150,18 @@ TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
       {En, "you are such a d/!/P/$/H/!/7 ok", {"d/!/P/$/H/!/7"}},
       {En, "f.u.c.k!", {"f.u.c.k"}},
       {En, "he said $ h i t!", {"$ h i t"}},
+      // each of a run of symbols that no letter touches: "\u00a1" stays apart
+      {De, "\u00a1$~\u0441~\u04bb~3~1~\u00df!", {"$~\u0441~\u04bb~3~1~\u00df"}},
+      {En, "\u00a1@.r.5.3.h.0.l.3.$!", {"@.r.5.3.h.0.l.3.$"}},
+      {En, "\u00a1+_4_\u0433_\u0501!", {"+_4_\u0433_\u0501"}},
+      {En, "$$.h.i.t", {"$$.h.i.t"}},
       // and prose with symbols stays clean
       {En, "it costs $ 5 . 00", {}},
       {En, "a + b + c", {}},
       {En, "meet @ 5 p m", {}},
       {En, "x ! ! y", {}},
+      {En, "it costs $$ 5 . 00", {}},
+      {En, "meet @@ 5 p m", {}},
   });
 }
 

@@ -52,6 +52,7 @@ FOUND = [
     ("de", "a r s c h"), ("fr", "m.e.r.d.e"), ("hi", "c h u t i y a"),
     ("de", "s c h e i \u00df e"), ("en", "d u m b b i t c h"),  # "\u00df" one letter; "b b" one run
     ("en", "$.h.i.t"), ("en", "d-!-c-k"), ("en", "5|h|1|+|$"),  # symbols standing alone
+    ("en", "$$.h.i.t"),  # next to symbols only
     # phrases spelled out, their words of two letters included
     ("es", "h.i.j.o d.e p.e.r.r.a"), ("es", "m. e c. a. g. o e. n t. u m. a. d. r. e"),
     ("hi", "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"), ("hi", "t~e~r~i m~a~a k~o c~h~o~d"),
@@ -86,6 +87,7 @@ def test_trailing_exclamation_marks_are_punctuation(lang, text, found):
     ("en", "I f u c k you", "f u c k you"),  # a listed phrase
     ("en", "that is shit", "shit"),
     ("en", "kill yourself", "kill yourself"),
+    ("en", "\u00a1$~h~!~+!", "$~h~!~+"),  # the "\u00a1" before a chain's symbol stays apart
 ])
 def test_words_around_separated_letters_stay_words(lang, text, found):
     assert [m for _, _, m, _ in thorough(lang).find_text(text)] == [found]

@@ -86,7 +86,8 @@ NormalizedText fold_stage(NormalizedText in);
 // separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
 // a dropped run are flagged kJoined. A single letter is one character: a letter, two
 // letters of one character ("\u00df": ss), or a symbol for a letter that no letter touches
-// ("$.h.i.t"); a letter right after masks that end a longer word ends it ("co**e a l").
+// ("$.h.i.t", and each of "\u00a1$"); a letter right after masks that end a longer word
+// ends it ("co**e a l").
 NormalizedText join_stage(NormalizedText in);
 // Every run of two or more equal characters becomes one, flagged kDoubled; a stretched
 // letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two), and

@@ -79,12 +79,12 @@ NormalizedText join_stage(NormalizedText in) {
   auto one_char = [&](std::size_t from, std::size_t to) {
     return to - from == 1 || (to - from == 2 && c[from].entry.start == c[from + 1].entry.start);
   };
-  // A symbol that stands for a letter is a single letter where no letter touches it and
-  // the character before it is no such symbol.
+  // A symbol that stands for a letter is a single letter where no letter touches it;
+  // each of a run of them is one ("\u00a1$.h.i.t": the "\u00a1" stays apart, the "$"
+  // starts the chain), and only separators join them.
   std::vector<bool> symbol(n, false);
   for (std::size_t i = 0; i < n; ++i)
-    symbol[i] = symbol_letter(c[i].c, c[i].flags) && (i == 0 || (!letter_at(i - 1) && !symbol[i - 1])) &&
-                (i + 1 == n || !letter_at(i + 1));
+    symbol[i] = symbol_letter(c[i].c, c[i].flags) && (i == 0 || !letter_at(i - 1)) && (i + 1 == n || !letter_at(i + 1));
   // The letters of the single letter that starts at i; 0 if none does.
   auto single_at = [&](std::size_t i) -> std::size_t {
     if (symbol[i]) return 1;

@@ -235,6 +235,13 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
     settle(c, flags);
   }
   const bool letter = is_letter(c, flags);
+  if (!letter && symbol_token_ && token_len_ == 1 && symbol_letter(c, flags)) {
+    // A symbol right after one that stood alone ("\u00a1$.h.i.t"): that one was a
+    // single letter, and this one starts a token of its own.
+    token_ends();
+    token_len_ = 0;
+    symbol_token_ = false;
+  }
   if (letter && symbol_token_) {
     // The symbol before was punctuation before a word ("\u00a1bad"), not a letter: back to
     // what a character that is neither letter nor separator leaves.
