@@ -184,6 +184,12 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
       {Hi, "k~u~t~t~e k~i a~u~l~a~a~d", {"k~u~t~t~e k~i a~u~l~a~a~d"}},
       {En, "l*i*c*k m*y b*a*l*l*s", {"l*i*c*k m*y b*a*l*l*s"}},
       {Hi, "b,h,e,n k,e l,o,d,e!", {"b,h,e,n k,e l,o,d,e"}},
+      // a letter that ends a word spelled out ("o.f") starts no chain over spaces, which
+      // would take the next word's first letter ("f a b"); the other way round it may
+      {En, "s.o.n o.f a b.i.t.c.h", {"s.o.n o.f a b.i.t.c.h"}},
+      {En, "s|o|n o|f a b|i|t|c|h!", {"s|o|n o|f a b|i|t|c|h"}},
+      {En, "s,o,n o,f a w,h,o,r,e", {"s,o,n o,f a w,h,o,r,e"}},
+      {En, "a s-h-i-t", {"s-h-i-t"}},
       // not yet with the other separators (see kChainSeparators)
       {Es, "m:e c:a:g:o e:n t:u m:a:d:r:e", {}},
       // and sentences that end with a word of two letters stay apart

@@ -55,6 +55,7 @@ FOUND = [
     ("en", "$$.h.i.t"),  # next to symbols only
     # phrases spelled out, their words of two letters included
     ("es", "h.i.j.o d.e p.e.r.r.a"), ("es", "m. e c. a. g. o e. n t. u m. a. d. r. e"),
+    ("en", "s|o|n o|f a b|i|t|c|h"),  # "f a b" is no chain: "o|f" ended a word
     ("hi", "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"), ("hi", "t~e~r~i m~a~a k~o c~h~o~d"),
     # ligatures as their two letters, and repeated
     ("fr", "tete de noeud"), ("fr", "t*te de n\u0153ud"), ("fr", "t \u00ea t e d e n \u0153 u d"),

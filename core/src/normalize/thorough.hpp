@@ -78,6 +78,16 @@ constexpr bool is_separator(char32_t c) noexcept {
   }
 }
 
+// Whether a run of separators is spaces and tabs only: the run between words of prose.
+// A chain of two single letters over another run ("o.f") ends a word spelled out, and
+// its last letter starts no chain over such a run ("o.f a b.i.t.c.h" keeps "f a b" apart);
+// the other way round it may ("a s-h-i-t": the s starts "s-h-i-t").
+inline bool blank_run(std::u32string_view run) noexcept {
+  for (const char32_t c : run)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
 // The stages, in order; together they define the level.
 // Each source character becomes fold()'s units, all with its entry; a mark that goes
 // widens the entry of the letter or code before it (a hit covers its last letter's marks).

@@ -114,6 +114,7 @@ NormalizedText join_stage(NormalizedText in) {
     std::vector<std::size_t> singles = {i};
     std::u32string first_run;
     std::size_t j = i;
+    bool restart = true;  // a chain of two may start the next one (see blank_run())
     for (;;) {
       std::size_t k = j + single_at(j);
       std::u32string run;
@@ -122,6 +123,7 @@ NormalizedText join_stage(NormalizedText in) {
       if (singles.size() == 1) {
         first_run = run;
       } else if (run != first_run) {
+        restart = !blank_run(run) || blank_run(first_run);
         break;
       }
       singles.push_back(k);
@@ -133,8 +135,9 @@ NormalizedText join_stage(NormalizedText in) {
         joined[singles[s]] = true;
       }
     }
-    // A chain of two may be the start of the next one ("a s-h-i-t": the s).
-    i = singles.size() == 2 ? j : j + single_at(j);
+    // A chain of two may be the start of the next one ("a s-h-i-t": the s), but for one
+    // over blanks after one over something else ("o.f a b").
+    i = singles.size() == 2 && restart ? j : j + single_at(j);
   }
   std::vector<Char> out;
   for (std::size_t i = 0; i < n; ++i) {

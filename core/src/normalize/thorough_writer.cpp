@@ -341,11 +341,12 @@ void Writer::token_ends() {
     return;
   }
   // The chain goes on only over the same run of separators as before. Where another
-  // run follows a chain of two, a new chain starts at its second letter ("a s-h-i-t").
+  // run follows a chain of two, a new chain starts at its second letter ("a s-h-i-t"),
+  // but for a run of blanks after another run ("o.f a b": see blank_run()).
   if (chain_ == 1) {
     chain_run_ = gap_run_;
   } else if (gap_run_ != chain_run_) {
-    const bool two = chain_ == 2;
+    const bool two = chain_ == 2 && (!blank_run(gap_run_) || blank_run(chain_run_));
     chain_ends();
     chain_ = 1;
     if (two) {
