@@ -234,14 +234,20 @@ TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
   });
 }
 
-// A run of symbols standing for one letter is emphasis, not a letter the writer doubled:
-// it may be a single letter of a word; real letters doubled may not ("Shiite").
+// A run of symbols standing for one letter is emphasis, not a letter the writer doubled,
+// and so is a run with a symbol at either end: it may be a single letter of a word; real
+// letters doubled may not ("Shiite").
 TEST(ThoroughHits, ARunOfSymbolsMayBeASingleLetter) {
   check({
       {En, "sh!!t", {"sh!!t"}},
       {En, "what sh!!!t is this", {"sh!!!t"}},
       {En, "b!!tch", {"b!!tch"}},
       {Hi, "lull!!", {"lull!!"}},
+      // and so is a symbol next to the letter it stands for, whose run it joins (the
+      // hit covers it: "\u00a1" and "i" are one character of the text)
+      {En, "\u00a1injun!", {"\u00a1injun"}},
+      {En, "$shit", {"$shit"}},
+      {En, "+tits", {"+tits"}},
       {En, "Shiite", {}},
       {En, "shiit", {}},
   });

@@ -34,6 +34,7 @@ FOUND = [
     ("en", "\U0001d5a2\U0001d5ab\U0001d574\U0001d5b3"),  # styled capitals: C L I T
     # leetspeak that depends on the letter or on the place
     ("en", "$hit"), ("en", "@ss"), ("en", "a$$"), ("en", "h3l1"), ("en", "dlck"),
+    ("en", "$shit"), ("en", "+tits"),  # a symbol next to the letter it stands for
     ("en", "bltch"), ("en", "fvck"), ("en", "phuck"), ("en", "sh!t"),
     ("en", "twatwaphfle"), ("en", "jerkofph"), ("en", "jack@phph"),  # a double f as ph
     ("en", "m||ph"), ("en", "@$5!1ck"), ("en", "d33p+hr@@+"),        # "li", "oa" as one run

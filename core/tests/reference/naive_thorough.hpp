@@ -54,9 +54,9 @@ inline std::vector<Match> naive_thorough_scan(const std::vector<WordEntry>& entr
       for (std::uint32_t k : c.single) {
         const std::uint8_t f = flags_of_char(first + k);
         // A letter doubled in the text is no single letter unless stretched; a run of
-        // symbols ("sh!!t") is emphasis, not a letter the writer doubled.
-        ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0 ||
-                    (f & (kSymbolFirst | kSymbolLast)) == (kSymbolFirst | kSymbolLast));
+        // symbols ("sh!!t") is emphasis, not a letter the writer doubled, and so is a
+        // symbol next to the letter it stands for ("\u00a1injun", "$shit").
+        ok = ok && ((f & kDoubled) == 0 || (f & (kStretched | kSymbolFirst | kSymbolLast)) != 0);
       }
       if (ok) return c.entry;
     }
