@@ -8,9 +8,10 @@ Every normalisation level and match mode meets three kinds of text:
   and with punctuation around it. An item is found when a hit of the language's filter
   overlaps the disguised word. Recall per family, language and context.
 - Innocent text. Debian's word lists for English, French, German and Spanish, less every
-  listed word and every word that begins with a listed word of four or more letters
-  (those are not innocent), and a hand-made table of traps. Every flagged word is a false
-  hit, and every one is listed.
+  listed word, every listed word or phrase written without its spaces and punctuation
+  ("sonsofbitches") and every word that begins with a listed word of four or more
+  letters (those are not innocent), and a hand-made table of traps. Every flagged word
+  is a false hit, and every one is listed.
 - Real text. Debian's fortune cookies, one distinct non-empty line as the unit (a line
   is short enough to read in a list of changes). Only flag rates: the lines are not
   labelled, and some packages are meant to offend.
@@ -590,12 +591,20 @@ def deb_version(package: str) -> str | None:
     return version if out.returncode == 0 and status.endswith(" installed") else None
 
 
+def without_separators(text: str) -> str:
+    """text less its spaces and punctuation: a phrase or a hyphenated word written as one
+    word ("sons of bitches": "sonsofbitches")."""
+    return "".join(c for c in text if unicodedata.category(c)[0] not in "ZP")
+
+
 def innocent(words, listed) -> tuple[list[str], int]:
-    """The dictionary words that are neither listed words nor begin with a listed word
-    of four or more letters, in lower case; repeats dropped, order kept. Also returns
-    how many were taken out."""
+    """The dictionary words that are neither listed words, nor a listed word or phrase
+    written without its spaces and punctuation, nor begin with a listed word of four or
+    more letters, in lower case; repeats dropped, order kept. Also returns how many were
+    taken out."""
     lowered = {w.lower() for w in listed}
     prefixes = {w for w in lowered if len(w) >= 4}
+    lowered |= {without_separators(w) for w in lowered}
     longest = max(map(len, prefixes), default=0)
     kept, seen, excluded = [], set(), 0
     for word in words:
@@ -1015,8 +1024,9 @@ def innocent_section(run: dict, lists_name: str | None) -> list[str]:
     configs = run["configs"]
     out = ["## Innocent words from Debian word lists", "",
            "Flagged words, and the share of the words tested. Tested: the list less its listed "
-           "words and the words that begin with a listed word of four or more letters (lower "
-           "case). Hindi: Debian has no word list.", ""]
+           "words, the listed words and phrases written without their spaces and punctuation "
+           "(\"sonsofbitches\") and the words that begin with a listed word of four or more "
+           "letters (lower case). Hindi: Debian has no word list.", ""]
     rows = []
     for package, w in run["wordlists"].items():
         if w.get("missing"):

@@ -140,7 +140,8 @@ TEST(ThoroughHits, LigaturesAreTheirTwoLetters) {
 }
 
 // A symbol that stands for a letter is a single letter of a chain where it stands alone
-// between separators; touching a letter it is punctuation, as before.
+// between separators, or next to other such symbols only ("\u00a1$.h.i.t": the "$" starts
+// the chain); touching a letter it is punctuation, as before.
 TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
   check({
       {En, "$.h.i.t", {"$.h.i.t"}},
@@ -149,11 +150,18 @@ TEST(ThoroughHits, ChainsTakeSymbolsThatStandAlone) {
       {En, "you are such a d/!/P/$/H/!/7 ok", {"d/!/P/$/H/!/7"}},
       {En, "f.u.c.k!", {"f.u.c.k"}},
       {En, "he said $ h i t!", {"$ h i t"}},
+      // each of a run of symbols that no letter touches: "\u00a1" stays apart
+      {De, "\u00a1$~\u0441~\u04bb~3~1~\u00df!", {"$~\u0441~\u04bb~3~1~\u00df"}},
+      {En, "\u00a1@.r.5.3.h.0.l.3.$!", {"@.r.5.3.h.0.l.3.$"}},
+      {En, "\u00a1+_4_\u0433_\u0501!", {"+_4_\u0433_\u0501"}},
+      {En, "$$.h.i.t", {"$$.h.i.t"}},
       // and prose with symbols stays clean
       {En, "it costs $ 5 . 00", {}},
       {En, "a + b + c", {}},
       {En, "meet @ 5 p m", {}},
       {En, "x ! ! y", {}},
+      {En, "it costs $$ 5 . 00", {}},
+      {En, "meet @@ 5 p m", {}},
   });
 }
 
@@ -176,6 +184,12 @@ TEST(ThoroughHits, PhrasesTakeTheirWordsOfTwoLetters) {
       {Hi, "k~u~t~t~e k~i a~u~l~a~a~d", {"k~u~t~t~e k~i a~u~l~a~a~d"}},
       {En, "l*i*c*k m*y b*a*l*l*s", {"l*i*c*k m*y b*a*l*l*s"}},
       {Hi, "b,h,e,n k,e l,o,d,e!", {"b,h,e,n k,e l,o,d,e"}},
+      // a letter that ends a word spelled out ("o.f") starts no chain over spaces, which
+      // would take the next word's first letter ("f a b"); the other way round it may
+      {En, "s.o.n o.f a b.i.t.c.h", {"s.o.n o.f a b.i.t.c.h"}},
+      {En, "s|o|n o|f a b|i|t|c|h!", {"s|o|n o|f a b|i|t|c|h"}},
+      {En, "s,o,n o,f a w,h,o,r,e", {"s,o,n o,f a w,h,o,r,e"}},
+      {En, "a s-h-i-t", {"s-h-i-t"}},
       // not yet with the other separators (see kChainSeparators)
       {Es, "m:e c:a:g:o e:n t:u m:a:d:r:e", {}},
       // and sentences that end with a word of two letters stay apart
@@ -200,8 +214,8 @@ TEST(ThoroughHits, HyphenatedWordsSpelledOut) {
   });
 }
 
-// Three characters in a row that may all be one letter are one stretched letter ("@4@"),
-// but for the codes of i or l, where "1l1" may be "ili".
+// Three characters in a row that may all be one letter are one stretched letter ("@4@",
+// "4@@", "@44"), but for the codes of i or l, where "1l1" may be "ili".
 TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
   check({
       {En, "@4@55", {"@4@55"}},
@@ -210,30 +224,66 @@ TEST(ThoroughHits, MixedRunsOfALetterAndItsCodes) {
       {En, "6@n6b@n6", {"6@n6b@n6"}},
       {Es, "g1l1pollas", {"g1l1pollas"}},
       {En, "a cool boat 4@4", {}},
+      // a letter alone before two of its code, or a code alone before two of its letter
+      {Fr, "4@@\u200f@@48ru+!", {"4@@\u200f@@48ru+!"}},  // "!" the i
+      {Fr, "88888rRRrr4@@@@nnNLlLl3333rrRRr", {"88888rRRrr4@@@@nnNLlLl3333rrRRr"}},
+      {En, "f4@@@@7@$$", {"f4@@@@7@$$"}},
+      {Es, "mmmmm4@@rrr!1!!ccccc000nnnnn4444222000", {"mmmmm4@@rrr!1!!ccccc000nnnnn4444222000"}},
+      {En, "fuckb0\u0443yy", {"fuckb0\u0443yy"}},  // Cyrillic u, for u or y
+      {En, "a cool boat b@@t 4@@", {}},
   });
 }
 
-// A run of symbols standing for one letter is emphasis, not a letter the writer doubled:
-// it may be a single letter of a word; real letters doubled may not ("Shiite").
+// A run of symbols standing for one letter is emphasis, not a letter the writer doubled,
+// and so is a run with a symbol at either end: it may be a single letter of a word; real
+// letters doubled may not ("Shiite").
 TEST(ThoroughHits, ARunOfSymbolsMayBeASingleLetter) {
   check({
       {En, "sh!!t", {"sh!!t"}},
       {En, "what sh!!!t is this", {"sh!!!t"}},
       {En, "b!!tch", {"b!!tch"}},
       {Hi, "lull!!", {"lull!!"}},
+      // and so is a symbol next to the letter it stands for, whose run it joins (the
+      // hit covers it: "\u00a1" and "i" are one character of the text)
+      {En, "\u00a1injun!", {"\u00a1injun"}},
+      {En, "$shit", {"$shit"}},
+      {En, "+tits", {"+tits"}},
       {En, "Shiite", {}},
       {En, "shiit", {}},
   });
 }
 
+// Letters of a word that one code stands for, three or more with a double letter counted
+// twice, written as one run of characters that may each be any of them: collapse makes
+// the run one stretched character, which the word takes for all of them. Two characters
+// are no three letters.
+TEST(ThoroughHits, AStretchOfLettersOfOneCodeMayBeOneRun) {
+  check({
+      {De, "v@ll!d!07", {"v@ll!d!07"}},  // lli: "ll!"
+      {De, "v@||ld|@t", {"v@||ld|@t"}},  // "||l"
+      {En, "p11l0ck", {"p11l0ck"}},      // ill: "11l"
+      {En, "golllwog", {"golllwog"}},    // lli: a stretched l
+      {En, "cunn11!n9u$", {"cunn11!n9u$"}},  // ili, no double letter
+      {Hi, "lull1", {"lull1"}},
+      {Fr, "cccc000uuuuu1!111ll00000nnnn", {"cccc000uuuuu1!111ll00000nnnn"}},
+      {En, "k||| y@vrse!ph", {"k||| y@vrse!ph"}},
+      // a run of two is not three letters, and plain words stay clean
+      {De, "volldiot", {}},
+      {En, "p1lock", {}},
+      {En, "golly, what a jolly lily", {}},
+      {En, "hellllo, still illegal", {}},
+  });
+}
+
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
-// that are two letters inside chains, repeated ligatures, marks everywhere.
+// that are two letters inside chains, repeated ligatures, marks everywhere, a letter after
+// a code that a block of ASCII letters goes on with ("@a" + "aaa...").
 TEST(ThoroughText, OnePassAndPiecesEqualStagesWhereTheRulesMeet) {
   static const char* const kPieces[] = {"l", "l", "i", "1", "!", "!", "\uFF01", "\U0001D408", "a", "e", "s",
                                         "*", "*", "#", " ", " ", ".", "|", "?", "\u00DF", "\u0153", "\uFB00",
                                         "\u0301", "\u20DD", "\u200B", "h", "@", "co", "ab", "4", "6", "9", "b", "g", "\u0443",
-                                        "\u0153", "\u00E6", "e"};
+                                        "\u0153", "\u00E6", "e", "aaaaaaaaaaaaaaaa"};
   std::mt19937_64 rng(2027);
   for (int round = 0; round < 6000; ++round) {
     std::string src;

@@ -34,11 +34,14 @@ FOUND = [
     ("en", "\U0001d5a2\U0001d5ab\U0001d574\U0001d5b3"),  # styled capitals: C L I T
     # leetspeak that depends on the letter or on the place
     ("en", "$hit"), ("en", "@ss"), ("en", "a$$"), ("en", "h3l1"), ("en", "dlck"),
+    ("en", "$shit"), ("en", "+tits"),  # a symbol next to the letter it stands for
     ("en", "bltch"), ("en", "fvck"), ("en", "phuck"), ("en", "sh!t"),
     ("en", "twatwaphfle"), ("en", "jerkofph"), ("en", "jack@phph"),  # a double f as ph
     ("en", "m||ph"), ("en", "@$5!1ck"), ("en", "d33p+hr@@+"),        # "li", "oa" as one run
     ("es", "cu1@"),
     ("en", "@4@55"), ("en", "6@n6b@n6"),  # a letter and its codes run together
+    ("en", "f4@@@@7@$$"), ("es", "m4@@r1c0n4z0"),  # a letter alone, then its code again and again
+    ("de", "v@ll!d!07"), ("en", "p11l0ck"), ("en", "cunn11!n9u$"),  # "lli", "ill", "ili" as one run
     # masked letters
     ("en", "f*ck"), ("en", "sh*t"), ("en", "f**k"), ("en", "m0th3rf*ck3r"), ("en", "sh#t"),
     ("fr", "co**e"),  # a single letter after the masks
@@ -50,8 +53,10 @@ FOUND = [
     ("de", "a r s c h"), ("fr", "m.e.r.d.e"), ("hi", "c h u t i y a"),
     ("de", "s c h e i \u00df e"), ("en", "d u m b b i t c h"),  # "\u00df" one letter; "b b" one run
     ("en", "$.h.i.t"), ("en", "d-!-c-k"), ("en", "5|h|1|+|$"),  # symbols standing alone
+    ("en", "$$.h.i.t"),  # next to symbols only
     # phrases spelled out, their words of two letters included
     ("es", "h.i.j.o d.e p.e.r.r.a"), ("es", "m. e c. a. g. o e. n t. u m. a. d. r. e"),
+    ("en", "s|o|n o|f a b|i|t|c|h"),  # "f a b" is no chain: "o|f" ended a word
     ("hi", "b\u00b7h\u00b7e\u00b7n k\u00b7e l\u00b7o\u00b7d\u00b7e"), ("hi", "t~e~r~i m~a~a k~o c~h~o~d"),
     # ligatures as their two letters, and repeated
     ("fr", "tete de noeud"), ("fr", "t*te de n\u0153ud"), ("fr", "t \u00ea t e d e n \u0153 u d"),
@@ -84,6 +89,7 @@ def test_trailing_exclamation_marks_are_punctuation(lang, text, found):
     ("en", "I f u c k you", "f u c k you"),  # a listed phrase
     ("en", "that is shit", "shit"),
     ("en", "kill yourself", "kill yourself"),
+    ("en", "\u00a1$~h~!~+!", "$~h~!~+"),  # the "\u00a1" before a chain's symbol stays apart
 ])
 def test_words_around_separated_letters_stay_words(lang, text, found):
     assert [m for _, _, m, _ in thorough(lang).find_text(text)] == [found]
@@ -97,6 +103,7 @@ def test_words_around_separated_letters_stay_words(lang, text, found):
     ("en", "click here"), ("en", "Shiite"), ("en", "coffee"), ("en", "puffin"),
     ("en", "offal"), ("en", "a fluffy cloud"), ("en", "a cool boat"), ("en", "hello shell"),
     ("en", "it costs $5"), ("en", "hell@example.com"), ("de", "flicken"), ("en", "darkle"),
+    ("de", "volldiot"),  # two characters are no three letters
 ])
 def test_innocent_text_is_not_flagged(lang, text):
     assert thorough(lang).find(text) == []

@@ -42,20 +42,22 @@ ScanStream::Taken ScanStream::take(const Window& w, const Occurrence& occ, std::
   std::size_t id = occ.pattern;
   Occurrence o = occ;
   if (const PatternChoices* choices = matcher_.choices()) {
-    // The first entry of the pattern whose doubled letters are doubled in the text, and
-    // whose single letters are not; failing that, of a shorter occurrence at the same
-    // place ("raand!" is no "randi", but "raand").
+    // The first entry of the pattern whose doubled letters are doubled in the text (its
+    // stretches of letters written as one run, stretched), and whose single letters are
+    // not; failing that, of a shorter occurrence at the same place ("raand!" is no
+    // "randi", but "raand").
     const std::size_t first = w.index_of(occ.start);
     auto choose = [&](std::uint32_t pattern) {
       for (const PatternChoice& choice : choices->by_pattern[pattern]) {
         bool ok = true;
         for (std::uint32_t k : choice.doubled) ok = ok && (w.flags_of_char(first + k) & kDoubled) != 0;
+        for (std::uint32_t k : choice.stretched) ok = ok && (w.flags_of_char(first + k) & kStretched) != 0;
         for (std::uint32_t k : choice.single) {
           const std::uint8_t f = w.flags_of_char(first + k);
           // A letter doubled in the text is no single letter unless stretched; a run of
-          // symbols ("sh!!t") is emphasis, not a letter the writer doubled.
-          ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0 ||
-                      (f & (kSymbolFirst | kSymbolLast)) == (kSymbolFirst | kSymbolLast));
+          // symbols ("sh!!t") is emphasis, not a letter the writer doubled, and so is a
+          // symbol next to the letter it stands for ("\u00a1injun", "$shit").
+          ok = ok && ((f & kDoubled) == 0 || (f & (kStretched | kSymbolFirst | kSymbolLast)) != 0);
         }
         if (ok) return static_cast<std::size_t>(choice.entry);
       }

@@ -28,7 +28,9 @@ constexpr const char* kMaskLetters = "abcdefghijklmnopqrstuvwxyzAGIJU ";
 struct ChoicePoint {
   std::size_t k;  // the character
   unsigned ways;
-  enum Kind { kF, kDoubled, kPair } kind;
+  enum Kind { kF, kDoubled, kPair, kRun } kind;
+  std::size_t run = 0;  // kRun: the characters of the stretch
+  char code = 0;        // kRun: the code that stands for all of them
 };
 
 // The most patterns one word may have (the places taken in order while they fit).
@@ -65,9 +67,10 @@ void spread_two_letter_words(const std::string& pattern, const PatternChoice& ch
     }
   }
   if (!any) return;
-  PatternChoice c{choice.entry, {}, {}};
+  PatternChoice c{choice.entry, {}, {}, {}};
   for (std::uint32_t k : choice.doubled) c.doubled.push_back(moved[k]);
   for (std::uint32_t k : choice.single) c.single.push_back(moved[k]);
+  for (std::uint32_t k : choice.stretched) c.stretched.push_back(moved[k]);
   emit(std::move(out), std::move(c));
 }
 
@@ -94,9 +97,10 @@ void spread_hyphens(const std::string& pattern, const PatternChoice& choice, std
     if (hyphen) out += sep;
   }
   if (!any) return;
-  PatternChoice c{choice.entry, {}, {}};
+  PatternChoice c{choice.entry, {}, {}, {}};
   for (std::uint32_t k : choice.doubled) c.doubled.push_back(moved[k]);
   for (std::uint32_t k : choice.single) c.single.push_back(moved[k]);
+  for (std::uint32_t k : choice.stretched) c.stretched.push_back(moved[k]);
   emit(std::move(out), std::move(c));
 }
 
@@ -167,9 +171,34 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
       const char x = letter_at(k), y = letter_at(k + 1);
       return x >= 'a' && x <= 'z' && y >= 'a' && y <= 'z' && x != y ? thorough::code_for(x, y) : 0;
     };
+    // A stretch of letters that one code stands for, three or more with a double letter
+    // counted twice, which the text may write as one run of characters that may each be
+    // any of them ("ll!" or "||l" for the "lli" of "vollidiot", "11!" for the "ili" of
+    // "cunnilingus"): collapse makes such a run one stretched character, as it does for
+    // a letter stretched. The characters of the stretch that starts at k and its code, or
+    // 0 when none does.
+    auto stretch_at = [&](std::size_t k) -> std::pair<std::size_t, char> {
+      for (const thorough::Code& code : thorough::kCodes) {
+        if (code.code == 'J') continue;  // the same letters as I
+        const std::uint32_t letters = thorough::letters_of(static_cast<unsigned char>(code.code));
+        auto of_code = [&](std::size_t j) {
+          const char x = letter_at(j);
+          return x >= 'a' && x <= 'z' && (letters & (1u << (x - 'a'))) != 0;
+        };
+        if (!of_code(k) || (k > 0 && of_code(k - 1))) continue;
+        std::size_t end = k, count = 0;
+        for (; end < chars.size() && of_code(end); ++end) count += doubled_at(end) ? 2 : 1;
+        if (count >= 3) return {end - k, code.code};
+      }
+      return {0, 0};
+    };
     std::vector<ChoicePoint> points;
     std::size_t variants = 1;
     for (std::size_t k = 0; k < chars.size(); ++k) {
+      if (const auto [run, code] = stretch_at(k); run != 0 && variants * 2 <= kMaxVariants) {
+        points.push_back({k, 2, ChoicePoint::kRun, run, code});
+        variants *= 2;
+      }
       ChoicePoint p{k, 1, ChoicePoint::kPair};
       if (doubled_at(k)) {
         p = {k, letter_at(k) == 'f' ? 5u : 2u, ChoicePoint::kDoubled};
@@ -185,22 +214,43 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
     }
     for (std::size_t v = 0; v < variants; ++v) {
       std::vector<unsigned> way(chars.size(), 0);  // the way chosen at each character
+      std::vector<const ChoicePoint*> run_at(chars.size(), nullptr);  // a stretch taken as one run
       bool overlapping = false;
       for (std::size_t p = 0, rest = v; p < points.size(); rest /= points[p].ways, ++p) {
-        way[points[p].k] = static_cast<unsigned>(rest % points[p].ways);
+        const auto w = static_cast<unsigned>(rest % points[p].ways);
+        if (points[p].kind == ChoicePoint::kRun) {
+          if (w != 0) run_at[points[p].k] = &points[p];
+          continue;
+        }
+        way[points[p].k] = w;
         // A pair taken as a code uses the next character too.
         overlapping = overlapping || (p > 0 && points[p - 1].kind == ChoicePoint::kPair &&
                                       points[p - 1].k + 1 == points[p].k && way[points[p - 1].k] != 0 &&
                                       way[points[p].k] != 0);
       }
+      // A stretch taken as one run is written no other way, and no pair before it takes
+      // its first letter.
+      for (std::size_t k = 0; k < chars.size() && !overlapping; ++k) {
+        if (run_at[k] == nullptr) continue;
+        for (std::size_t j = k; j < k + run_at[k]->run; ++j) overlapping = overlapping || way[j] != 0;
+        overlapping = overlapping || (k > 0 && way[k - 1] != 0 && pair_code(k - 1) != 0 && !doubled_at(k - 1) && letter_at(k - 1) != 'f');
+      }
       if (overlapping) continue;
       bool pairs = false;
       std::string pattern;
-      PatternChoice choice{static_cast<std::uint32_t>(i), {}, {}};
+      PatternChoice choice{static_cast<std::uint32_t>(i), {}, {}, {}};
       std::uint32_t position = 0;  // characters of an occurrence so far
       for (std::size_t k = 0; k < chars.size(); ++k) {
         const auto [b, len] = chars[k];
         const bool doubled = doubled_at(k);
+        if (run_at[k] != nullptr) {  // a stretch as one run of its code
+          pairs = true;
+          pattern += run_at[k]->code;
+          choice.stretched.push_back(position);
+          ++position;
+          k += run_at[k]->run - 1;
+          continue;
+        }
         if (way[k] != 0 && !doubled && letter_at(k) == 'f') {  // f as "ph"
           pattern += "ph";
           position += 2;
@@ -271,7 +321,7 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
       // ("c a m e l j o c k e y"): the phrase without them, for letters joined so.
       if (pattern.find(' ') != std::string::npos) {
         std::string joined;
-        PatternChoice without{choice.entry, {}, {}};
+        PatternChoice without{choice.entry, {}, {}, {}};
         std::uint32_t pos = 0, kept = 0;  // characters of the phrase, and of it without spaces
         for (std::size_t b = 0; b < pattern.size(); ++pos) {
           const std::size_t len = utf8::char_len(pattern, b);
@@ -286,6 +336,8 @@ ThoroughPatterns thorough_patterns(const std::vector<WordEntry>& entries) {
               without.doubled.push_back(kept);
             if (std::find(choice.single.begin(), choice.single.end(), pos) != choice.single.end())
               without.single.push_back(kept);
+            if (std::find(choice.stretched.begin(), choice.stretched.end(), pos) != choice.stretched.end())
+              without.stretched.push_back(kept);
             joined.append(pattern, b, len);
             ++kept;
           }

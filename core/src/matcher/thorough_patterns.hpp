@@ -22,6 +22,9 @@ struct PatternChoice {
   // The single letters: a word's single letter takes a stretched run ("shiiit") but not
   // a double letter of the text ("Shiite" is no "shit").
   std::vector<std::uint32_t> single;
+  // The characters that must be a run of three or more: letters of the word that one
+  // code stands for, written as one run ("ll!" for the "lli" of "vollidiot").
+  std::vector<std::uint32_t> stretched;
 };
 
 struct PatternChoices {

@@ -78,6 +78,16 @@ constexpr bool is_separator(char32_t c) noexcept {
   }
 }
 
+// Whether a run of separators is spaces and tabs only: the run between words of prose.
+// A chain of two single letters over another run ("o.f") ends a word spelled out, and
+// its last letter starts no chain over such a run ("o.f a b.i.t.c.h" keeps "f a b" apart);
+// the other way round it may ("a s-h-i-t": the s starts "s-h-i-t").
+inline bool blank_run(std::u32string_view run) noexcept {
+  for (const char32_t c : run)
+    if (c != ' ' && c != '\t') return false;
+  return true;
+}
+
 // The stages, in order; together they define the level.
 // Each source character becomes fold()'s units, all with its entry; a mark that goes
 // widens the entry of the letter or code before it (a hit covers its last letter's marks).
@@ -86,12 +96,13 @@ NormalizedText fold_stage(NormalizedText in);
 // separators, loses those runs ("f u c k" -> "fuck"; "f**k u" stays); the letters after
 // a dropped run are flagged kJoined. A single letter is one character: a letter, two
 // letters of one character ("\u00df": ss), or a symbol for a letter that no letter touches
-// ("$.h.i.t"); a letter right after masks that end a longer word ends it ("co**e a l").
+// ("$.h.i.t", and each of "\u00a1$"); a letter right after masks that end a longer word
+// ends it ("co**e a l").
 NormalizedText join_stage(NormalizedText in);
 // Every run of two or more equal characters becomes one, flagged kDoubled; a stretched
 // letter takes in the codes that may stand for it ("aaa@" reads a; "l1" stays two), and
-// three characters that may all be one letter are one ("@4@"). A "!" that would join the
-// run before it stays apart where no letter follows ("helllll!", "lull!").
+// three characters that may all be one letter are one ("@4@", "4@@"). A "!" that would
+// join the run before it stays apart where no letter follows ("helllll!", "lull!").
 NormalizedText collapse_stage(NormalizedText in);
 
 // The one-pass form of the three stages, for a source in pieces (see PieceNormalizer).
@@ -163,6 +174,16 @@ class Writer {
   // The last character written, staged or not (there is one when last_ != kNoChar).
   SourceRange& last_entry() noexcept { return o_ != obuf_ ? o_[-1] : out_.offsets.back(); }
   std::uint8_t& last_flags() noexcept { return o_ != obuf_ ? fbuf_[o_ - obuf_ - 1] : out_.flags.back(); }
+  // Whether the character before the last is a code (one ASCII byte), with which a
+  // letter alone may still merge when the letter comes again (merge_three(): "@44").
+  bool code_before_last() const noexcept {
+    const auto staged = static_cast<std::size_t>(t_ - tbuf_);
+    const std::size_t n = out_.text.size();
+    if (staged >= 2) return is_upper_byte(t_[-2]);
+    if (staged == 1) return n >= 1 && is_upper_byte(out_.text[n - 1]);
+    return n >= 2 && is_upper_byte(out_.text[n - 2]);
+  }
+  static constexpr bool is_upper_byte(char b) noexcept { return b >= 'A' && b <= 'Z'; }
   // Takes back the last character written, which is one ASCII byte, staged or not.
   void drop_last() noexcept {
     if (o_ != obuf_) {

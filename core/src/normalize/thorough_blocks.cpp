@@ -45,12 +45,15 @@ inline bool has_special16(__m128i b) noexcept {
 
 // Whole blocks of 16 ASCII bytes from src[i, n) while the writer is quiet (no single
 // letter waits, no chain is open, no token right after masks is open, whose end must
-// clear that state, the last character is no code that a letter could take the place of) and the block keeps it so: no byte folds specially, and no single
-// letter may start a chain. Every byte becomes its lower case with the identity entry,
-// but for a byte equal to the one before, which merges into that one's character.
-// Returns where it stopped.
+// clear that state, the last character is no code that a letter could take the place of
+// nor a letter right after one, "@4" + "4") and the block keeps it so: no byte folds
+// specially, and no single letter may start a chain. Every byte becomes its lower case
+// with the identity entry, but for a byte equal to the one before, which merges into
+// that one's character. Returns where it stopped.
 std::size_t Writer::ascii_blocks(const char* src, std::size_t i, std::size_t n, std::size_t base) {
-  if (after_single_ || masked_tail_ || gap_.chars != kNone || chain_ != 0 || is_upper(last_) || i + 16 > n) return i;
+  if (after_single_ || masked_tail_ || gap_.chars != kNone || chain_ != 0 || is_upper(last_) || i + 16 > n ||
+      code_before_last())
+    return i;
   const std::size_t start = i;
   char* t = t_;
   SourceRange* o = o_;

@@ -61,13 +61,26 @@ constexpr bool ligature_pair(char32_t x, char32_t y) noexcept { return (x == 'o'
 // paths leave both to append().
 constexpr bool is_upper(char32_t c) noexcept { return c - 'A' < 26u; }
 
+// The characters that merge_three() may merge with one equal to them before them: the
+// codes A, G, U and the letters they stand for ("4@@", "@44").
+constexpr bool doubles_into_three(char32_t c) noexcept {
+  switch (c) {
+    case 'A': case 'G': case 'U': case 'a': case 'o': case 'b': case 'g': case 'u': case 'y':
+      return true;
+    default:
+      return false;
+  }
+}
+
 // Three characters in a row, each a letter or a code for a or o, b or g, u or y, where
-// the first two and then all three may stand for one letter ("@a@", "696", "4@4"): one
-// stretched letter, which merge_into() leaves apart two by two. (The codes for i or l
-// stay out: "1l1" may be "ili".) The letter, or 0.
+// the first two and then all three may stand for one letter ("@a@", "696", "4@4", and a
+// letter alone before two of its code, "4@@", or a code alone before two of its letter,
+// "@44"): one stretched letter, which merge_into() leaves apart two by two. (The codes
+// for i or l stay out: "1l1" may be "ili".) The letter, or 0. (Where the first two are
+// equal, they are a run that takes in the third anyway.)
 inline char32_t merge_three(char32_t x, char32_t y, char32_t z) noexcept {
   auto fits = [](char32_t c) { return (c - 'a' < 26u) || c == 'A' || c == 'G' || c == 'U'; };
-  if (x == y || y == z || !fits(x) || !fits(y) || !fits(z)) return 0;
+  if (x == y || !fits(x) || !fits(y) || !fits(z)) return 0;
   const char32_t m = merge_into(x, true, y);
   return m != 0 ? merge_into(m, true, z) : 0;
 }

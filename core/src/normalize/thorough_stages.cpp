@@ -79,12 +79,12 @@ NormalizedText join_stage(NormalizedText in) {
   auto one_char = [&](std::size_t from, std::size_t to) {
     return to - from == 1 || (to - from == 2 && c[from].entry.start == c[from + 1].entry.start);
   };
-  // A symbol that stands for a letter is a single letter where no letter touches it and
-  // the character before it is no such symbol.
+  // A symbol that stands for a letter is a single letter where no letter touches it;
+  // each of a run of them is one ("\u00a1$.h.i.t": the "\u00a1" stays apart, the "$"
+  // starts the chain), and only separators join them.
   std::vector<bool> symbol(n, false);
   for (std::size_t i = 0; i < n; ++i)
-    symbol[i] = symbol_letter(c[i].c, c[i].flags) && (i == 0 || (!letter_at(i - 1) && !symbol[i - 1])) &&
-                (i + 1 == n || !letter_at(i + 1));
+    symbol[i] = symbol_letter(c[i].c, c[i].flags) && (i == 0 || !letter_at(i - 1)) && (i + 1 == n || !letter_at(i + 1));
   // The letters of the single letter that starts at i; 0 if none does.
   auto single_at = [&](std::size_t i) -> std::size_t {
     if (symbol[i]) return 1;
@@ -114,6 +114,7 @@ NormalizedText join_stage(NormalizedText in) {
     std::vector<std::size_t> singles = {i};
     std::u32string first_run;
     std::size_t j = i;
+    bool restart = true;  // a chain of two may start the next one (see blank_run())
     for (;;) {
       std::size_t k = j + single_at(j);
       std::u32string run;
@@ -122,6 +123,7 @@ NormalizedText join_stage(NormalizedText in) {
       if (singles.size() == 1) {
         first_run = run;
       } else if (run != first_run) {
+        restart = !blank_run(run) || blank_run(first_run);
         break;
       }
       singles.push_back(k);
@@ -133,8 +135,9 @@ NormalizedText join_stage(NormalizedText in) {
         joined[singles[s]] = true;
       }
     }
-    // A chain of two may be the start of the next one ("a s-h-i-t": the s).
-    i = singles.size() == 2 ? j : j + single_at(j);
+    // A chain of two may be the start of the next one ("a s-h-i-t": the s), but for one
+    // over blanks after one over something else ("o.f a b").
+    i = singles.size() == 2 && restart ? j : j + single_at(j);
   }
   std::vector<Char> out;
   for (std::size_t i = 0; i < n; ++i) {

@@ -45,6 +45,10 @@ inline void Writer::append(char32_t c, std::uint8_t flags, SourceRange e) {
   if (c == last_) {
     hold = (flags & (kSymbolFirst | kJoined)) == kSymbolFirst && !pending_ && trails(c);
     if (!hold) {
+      // A letter alone and a code alone for it, then one of them again ("4@@"), are one
+      // letter (merge_three()).
+      if (doubles_into_three(c) && !(last_flags() & kDoubled) && three(c, flags, e.end)) [[unlikely]]
+        return;
       merge(c, flags, e.end);
       return;
     }
@@ -231,6 +235,13 @@ void Writer::unit(char32_t c, std::uint8_t flags, std::size_t start, std::size_t
     settle(c, flags);
   }
   const bool letter = is_letter(c, flags);
+  if (!letter && symbol_token_ && token_len_ == 1 && symbol_letter(c, flags)) {
+    // A symbol right after one that stood alone ("\u00a1$.h.i.t"): that one was a
+    // single letter, and this one starts a token of its own.
+    token_ends();
+    token_len_ = 0;
+    symbol_token_ = false;
+  }
   if (letter && symbol_token_) {
     // The symbol before was punctuation before a word ("\u00a1bad"), not a letter: back to
     // what a character that is neither letter nor separator leaves.
@@ -330,11 +341,12 @@ void Writer::token_ends() {
     return;
   }
   // The chain goes on only over the same run of separators as before. Where another
-  // run follows a chain of two, a new chain starts at its second letter ("a s-h-i-t").
+  // run follows a chain of two, a new chain starts at its second letter ("a s-h-i-t"),
+  // but for a run of blanks after another run ("o.f a b": see blank_run()).
   if (chain_ == 1) {
     chain_run_ = gap_run_;
   } else if (gap_run_ != chain_run_) {
-    const bool two = chain_ == 2;
+    const bool two = chain_ == 2 && (!blank_run(gap_run_) || blank_run(chain_run_));
     chain_ends();
     chain_ = 1;
     if (two) {

@@ -1,9 +1,9 @@
 // The thorough level's matching, done the slow and obvious way, to hold the automaton,
 // the scan and the mask tokens to their rules: at each place try every pattern of the
 // thorough forms, byte by byte against the sets its bytes accept; take the longest (then
-// the lowest id); it counts for the first entry whose doubled and single letters the text
-// has, or else a shorter occurrence at the same place does, or else the search goes on
-// one byte later; the whole-word test as in naive_matcher.hpp, with joined letters as
+// the lowest id); it counts for the first entry whose doubled, stretched and single
+// letters the text has, or else a shorter occurrence at the same place does, or else the
+// search goes on one byte later; the whole-word test as in naive_matcher.hpp, with joined letters as
 // word starts. Then the tokens with masks, each against the words in entry order.
 #pragma once
 
@@ -50,12 +50,13 @@ inline std::vector<Match> naive_thorough_scan(const std::vector<WordEntry>& entr
     for (const PatternChoice& c : tp.choices.by_pattern[pattern]) {
       bool ok = true;
       for (std::uint32_t k : c.doubled) ok = ok && (flags_of_char(first + k) & kDoubled) != 0;
+      for (std::uint32_t k : c.stretched) ok = ok && (flags_of_char(first + k) & kStretched) != 0;
       for (std::uint32_t k : c.single) {
         const std::uint8_t f = flags_of_char(first + k);
         // A letter doubled in the text is no single letter unless stretched; a run of
-        // symbols ("sh!!t") is emphasis, not a letter the writer doubled.
-        ok = ok && ((f & kDoubled) == 0 || (f & kStretched) != 0 ||
-                    (f & (kSymbolFirst | kSymbolLast)) == (kSymbolFirst | kSymbolLast));
+        // symbols ("sh!!t") is emphasis, not a letter the writer doubled, and so is a
+        // symbol next to the letter it stands for ("\u00a1injun", "$shit").
+        ok = ok && ((f & kDoubled) == 0 || (f & (kStretched | kSymbolFirst | kSymbolLast)) != 0);
       }
       if (ok) return c.entry;
     }
