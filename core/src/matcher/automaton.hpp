@@ -336,6 +336,18 @@ class Automaton {
     return false;
   }
 
+  // One step of one lane of run_lanes or many_lanes: the row for the byte's class is
+  // chosen off the chain, and kept opaque so that the compiler cannot fold it into
+  // `s + class`.
+  template <class Entry>
+  static void lane_step(const Entry* trans, const std::uint8_t* cls, unsigned char byte, std::uint32_t& s) noexcept {
+    const Entry* row = trans + cls[byte];
+#if defined(__GNUC__)
+    asm("" : "+r"(row));
+#endif
+    s = load(row, s);
+  }
+
   template <class Entry, class Sink>
   void many_lanes(const Entry* trans, std::span<const std::string_view> texts, Sink& sink) const;
 

@@ -14,15 +14,7 @@ inline void Automaton::run_lanes(const Entry* const trans, const unsigned char* 
                                bool guessed) const {
   const std::uint8_t* const cls = classes_.data();
   const std::uint32_t max_match = max_match_;
-  // One step of one lane: the row for the byte's class is chosen off the chain, and
-  // kept opaque so that the compiler cannot fold it into `s + class`.
-  auto step = [&](unsigned char byte, std::uint32_t& s) {
-    const Entry* row = trans + cls[byte];
-#if defined(__GNUC__)
-    asm("" : "+r"(row));
-#endif
-    s = load(row, s);
-  };
+  auto step = [&](unsigned char byte, std::uint32_t& s) { lane_step(trans, cls, byte, s); };
   static_assert(kLanes == 4, "the loop below runs four lanes");
   for (;;) {
     // Every lane can take `steps` more bytes: a lane that restarts after an
@@ -95,13 +87,7 @@ inline void Automaton::many_lanes(const Entry* const trans, std::span<const std:
     ++next;
     return true;
   };
-  auto step = [&](unsigned char byte, std::uint32_t& s) {
-    const Entry* row = trans + cls[byte];
-#if defined(__GNUC__)
-    asm("" : "+r"(row));
-#endif
-    s = load(row, s);
-  };
+  auto step = [&](unsigned char byte, std::uint32_t& s) { lane_step(trans, cls, byte, s); };
   static_assert(kLanes == 4, "the loop below runs four lanes");
   int active = 0;
   while (active < kLanes && refill(slots[active])) ++active;
