@@ -19,6 +19,16 @@
 
 #include "matcher/prefilter.hpp"
 
+// Keeps a function out of its callers, so that a hot loop around a call to it keeps its
+// own values in registers.
+#if defined(__GNUC__)
+#define TARNWHISK_NOINLINE __attribute__((noinline))
+#elif defined(_MSC_VER)
+#define TARNWHISK_NOINLINE __declspec(noinline)
+#else
+#define TARNWHISK_NOINLINE
+#endif
+
 namespace tarnwhisk {
 
 // One pattern occurrence: pattern `pattern` over the text bytes [start, end).
@@ -346,6 +356,14 @@ class Automaton {
     asm("" : "+r"(row));
 #endif
     s = load(row, s);
+  }
+
+  // Hands the occurrence that ends at `end` in `state` to the sink, out of line: inlined
+  // into the one-chain loop, the sink's code (the whole-word test, in a filter) crowds
+  // the loop's values out of registers (chat messages: 320 -> 312 ns a find with it).
+  template <class Sink>
+  TARNWHISK_NOINLINE void report(Sink& sink, std::uint32_t state, std::size_t end, int lane) const {
+    sink(occurrence(state, end), lane);
   }
 
   template <class Entry, class Sink>

@@ -246,7 +246,7 @@ inline void Automaton::run_chain(const Entry* const trans, const unsigned char* 
     ++i;
     if (s <= special) [[unlikely]] {
       if (s == kDead) {
-        sink(occurrence(last, last_end), lane);
+        report(sink, last, last_end, lane);
         i = last_end;
         s = start_;
         last = kDead;
