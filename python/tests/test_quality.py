@@ -310,3 +310,31 @@ def test_offensive_fortunes_are_read_through_rot13():
     spanish = re.compile(r"\b(que|de|la|el|no)\b", re.I)
     lines = quality.fortune_lines(files)
     assert sum(bool(spanish.search(line)) for line in lines) > len(lines) / 3
+
+
+class _Hits:
+    """A filter stand-in whose find() gives fixed byte spans."""
+
+    def __init__(self, *spans):
+        self.spans = spans
+
+    def find(self, text):
+        return [type("Hit", (), {"start": a, "end": b})() for a, b in self.spans]
+
+
+@pytest.mark.parametrize("line,spans,want", [
+    ("a long line with the word damn somewhere in its middle", [(26, 30)],
+     "f:1 … the word damn somewhere…"),
+    ("damn at the start of it all", [(0, 4)], "f:1 damn at the st…"),
+    ("short hell", [(6, 10)], "f:1 short hell"),
+    ("caf\u00e9 \u00fcber merde alors, mes amis", [(12, 17)], "f:1 caf\u00e9 \u00fcber merde alors, me…"),
+])
+def test_a_fortune_line_is_quoted_around_its_first_hit(line, spans, want):
+    assert quality.quote(line, "f:1", _Hits(*spans)) == want
+
+
+def test_fortune_lines_know_where_they_stand(tmp_path):
+    (tmp_path / "a").write_text("One.\n%\nTwo.\n%\nOne.\n", encoding="utf-8")
+    origins = {}
+    quality.fortune_lines([str(tmp_path / "a")], origins=origins)
+    assert [origins["One."].rsplit(":", 1)[1], origins["Two."].rsplit(":", 1)[1]] == ["1", "3"]
