@@ -362,7 +362,9 @@ TEST(Matcher, ThoroughSearchAgainRejoinsOnlyWhereBothAreAtStart) {
 TEST(Matcher, ThoroughAgreesWithNaiveReference) {
   const std::vector<std::string> alphabet = {"a", "s", "i", "h", "t", "l", "f", "u", "c", "k", "b", "o",
                                              "ss", "ll", "sss", " ", " ", ".", "!", "1", "@", "$", "|",
-                                             "*", "**", "#", "ph", "v", "'", "-", "A", "\xC3\xBC", "\xD1\x83"};
+                                             "*", "**", "#", "ph", "v", "'", "-", "A", "\xC3\xBC", "\xD1\x83",
+                                             // addresses around a word
+                                             "@x.o", "x@", ".k"};
   const std::vector<std::string> stems = {"ass", "as", "hit", "shit", "fuck", "hell", "bitch", "asshat", "a s",
                                           "fuck off", "suck", "lol", "ohio", "tits", "fulla", "butt fuck",
                                           "bass", "grass hole", "asshole", "off"};

@@ -275,6 +275,67 @@ TEST(ThoroughHits, AStretchOfLettersOfOneCodeMayBeOneRun) {
   });
 }
 
+// An e-mail address is no text: a listed word in its local part or its domain is no
+// hit, as the basic level already has it for one right before or after the "@". The
+// address must be well formed around the word ("." or "-" with a letter on either side,
+// an "@" with a letter before and after); a local part ends 64 bytes after the word.
+TEST(ThoroughHits, NoWordInsideAnEmailAddress) {
+  std::string long_local;  // 64 bytes that collapse leaves as they are
+  while (long_local.size() < 64) long_local += "ab";
+  check({
+      {En, "dick.smith@example.org", {}},
+      {En, "mail dick-smith@example.org now", {}},
+      {En, "dick.sm1th.jr@example.org", {}},
+      {En, "dick.smith＠example.org", {}},         // a full-width "@"
+      {En, "me@mail.dick.com", {}},
+      {En, "me@mail.dick", {}},
+      {En, "me@dick-and-co.shit.example.com", {}},
+      {En, "hell@example.com, cock@example.com", {}},  // as at the basic level
+      // not addresses, or not around the word
+      {En, "dick.smith", {"dick"}},
+      {En, "so.fuck.this", {"fuck"}},
+      {En, "dick. smith@example.org", {"dick"}},
+      {En, "dick.@example.org", {"dick"}},
+      {En, "dick.smith@ example", {"dick"}},
+      {En, "dick.smith @example", {"dick"}},
+      {En, "what the fuck...@john", {"what the fuck"}},
+      {En, "me.@mail.dick.com", {"dick"}},
+      {En, "@mail.dick.com", {"dick"}},
+      {En, "me @mail.dick.com", {"dick"}},
+      {En, "dick." + long_local + "@example.org", {"dick"}},
+      {En, "dick." + long_local.substr(1) + "@example.org", {}},
+      {En, "f.u.c.k.smith@example.org", {"f.u.c.k"}},  // joined letters start a word
+  });
+}
+
+// Addresses whose words are decided across pieces: the walk after a word waits for the
+// next piece, and the walk back over a domain reads what the last piece left.
+TEST(ThoroughHits, AddressesCutIntoPiecesAsWhole) {
+  const std::vector<std::string> parts = {"dick", "shit", "fuck", ".", "-", "@", "x", "ab", " ", "smith", "!", "..",
+                                          "yzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyz"};
+  std::mt19937 rng(11);
+  const std::vector<WordEntry> words = {{"dick", Category::Strong, 2, false}, {"shit", Category::Strong, 2, false},
+                                        {"fuck", Category::Strong, 2, false}};
+  for (std::size_t piece : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}}) {
+    auto make = [&](std::size_t bytes) {
+      return TarnwhiskBuilder()
+          .without_bundled(true)
+          .add_words(words)
+          .normalization(NormalizationLevel::Thorough)
+          .piece_bytes(bytes)
+          .build();
+    };
+    auto whole = make(0);
+    auto cut = make(piece);
+    ASSERT_TRUE(whole.ok() && cut.ok());
+    for (int t = 0; t < 300; ++t) {
+      std::string text;
+      for (std::size_t n = 1 + rng() % 40; n > 0; --n) text += parts[rng() % parts.size()];
+      ASSERT_EQ(whole.value().find(text), cut.value().find(text)) << "piece " << piece << ": " << text;
+    }
+  }
+}
+
 // The one-pass writer, whole and in pieces whose stable front is taken off, agrees with
 // the stages where the rules above meet: "!" after runs, masks after words, characters
 // that are two letters inside chains, repeated ligatures, marks everywhere, a letter after

@@ -103,6 +103,7 @@ def test_words_around_separated_letters_stay_words(lang, text, found):
     ("en", "click here"), ("en", "Shiite"), ("en", "coffee"), ("en", "puffin"),
     ("en", "offal"), ("en", "a fluffy cloud"), ("en", "a cool boat"), ("en", "hello shell"),
     ("en", "it costs $5"), ("en", "hell@example.com"), ("de", "flicken"), ("en", "darkle"),
+    ("en", "dick.smith@example.org"), ("en", "write to me@mail.dick.com"),
     ("de", "volldiot"),  # two characters are no three letters
 ])
 def test_innocent_text_is_not_flagged(lang, text):

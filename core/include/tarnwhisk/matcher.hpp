@@ -73,7 +73,10 @@ class Matcher {
   // neighbour that leetspeak made of "!", "$" or "@" (flagged kSymbolFirst after a hit,
   // kSymbolLast before one) is punctuation, unless the run of such neighbours has a word
   // byte right behind it on the side away from the hit. So "shit!" and "shit!?" are
-  // hits, "hell@example.com" is not. A rejected occurrence still consumes its span.
+  // hits, "hell@example.com" is not. At Thorough a word inside an e-mail address is no
+  // whole word either: one of its local part ("dick.smith@example.org", a word followed by
+  // "." or "-" and more of the address, up to 64 bytes, before "@") or of its domain
+  // ("me@mail.dick.com"). A rejected occurrence still consumes its span.
   std::vector<Match> scan(const NormalizedText& normalized, MatchMode mode) const;
 
   // The entries, in word_id order.

@@ -28,6 +28,7 @@ ScanStream::ScanStream(const Matcher& matcher, MatchMode mode) noexcept
     : matcher_(matcher),
       automaton_(matcher.automaton()),
       boundaries_(mode == MatchMode::WordBoundary),
+      addresses_(boundaries_ && matcher.choices() != nullptr),
       chain_(automaton_.start_chain()) {}
 
 // The whole-word test of the occurrence, or its postponement: a neighbour that is a word
@@ -88,6 +89,7 @@ ScanStream::Taken ScanStream::take(const Window& w, const Occurrence& occ, std::
                 : (before_ == Before::Word || before_ == Before::SymbolsThenWord))
         return Taken::Rejected;
     }
+    if (addresses_ && o.start > 0 && !w.joined(o.start) && in_domain(w, o.start - 1)) return Taken::Rejected;
     walk(w, p, stable_bytes, final);
     if (p.decided && !p.accepted) return Taken::Rejected;
   }
@@ -104,17 +106,19 @@ ScanStream::Taken ScanStream::take(const Window& w, const Occurrence& occ, std::
 // the text (`final`) a hit with nothing or only symbols' letters after it is accepted.
 void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const {
   std::size_t b = p.next - base_;
-  if (!p.walking) {
-    if (b < stable_bytes) {
-      if (!w.word(b) || w.joined(b)) {
-        p.decided = p.accepted = true;
-        return;
-      }
-      if (!w.symbol(b, kSymbolFirst)) {
-        p.decided = true;
-        p.accepted = false;
-        return;
-      }
+  if (!p.walking && p.address_end == kNoMark && b < stable_bytes) {
+    if (addresses_ && !w.joined(b) && (w.byte(b) == '.' || w.byte(b) == '-')) {
+      p.address_end = base_ + b + kLocalPartBytes;
+      p.after_separator = true;
+      ++b;
+    } else if (!w.word(b) || w.joined(b)) {
+      p.decided = p.accepted = true;
+      return;
+    } else if (!w.symbol(b, kSymbolFirst)) {
+      p.decided = true;
+      p.accepted = false;
+      return;
+    } else {
       p.walking = true;
       ++b;
     }
@@ -127,12 +131,59 @@ void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, boo
       return;
     }
   }
+  if (p.address_end != kNoMark) {
+    // "dick.smith@example.org": the hit is part of an address, no word of the text. The
+    // local part goes on over word bytes, each "." or "-" followed by one, to an "@"
+    // (the code it became, as a symbol) with a word byte after it.
+    for (; b < stable_bytes; ++b) {
+      const bool at = w.byte(b) == 'A' && w.symbol(b, kSymbolFirst);
+      bool goes_on = false;
+      if (p.after_separator) {
+        goes_on = w.word(b) && !at;
+        p.after_separator = false;
+      } else if (at) {
+        if (b + 1 == stable_bytes) break;
+        p.decided = true;
+        p.accepted = !w.word(b + 1);
+        return;
+      } else {
+        goes_on = w.word(b) || w.byte(b) == '.' || w.byte(b) == '-';
+        p.after_separator = !w.word(b);
+      }
+      if (!goes_on || base_ + b >= p.address_end) {
+        p.decided = p.accepted = true;
+        return;
+      }
+    }
+  }
   p.next = base_ + b;
   if (final) {
     p.decided = p.accepted = true;
   } else {
     p.decided = false;
   }
+}
+
+bool ScanStream::in_domain(const Window& w, std::size_t b) const {
+  if (w.byte(b) != '.' && w.byte(b) != '-') return false;
+  // Back over the labels before it, each "." or "-" with a word byte on either side, to
+  // an "@" with a word byte before it.
+  const std::size_t stop = b > kDomainBytes ? b - kDomainBytes : 0;
+  bool separator = true;  // the byte after the one looked at is a separator
+  while (b > stop) {
+    const std::size_t c = b - 1;
+    if (w.byte(c) == 'A' && w.symbol(c, kSymbolFirst | kSymbolLast))
+      return !separator && c > 0 && w.word(c - 1);
+    if (w.word(c)) {
+      separator = false;
+    } else if ((w.byte(c) == '.' || w.byte(c) == '-') && !separator) {
+      separator = true;
+    } else {
+      return false;
+    }
+    b = c;
+  }
+  return false;
 }
 
 // Hands over the decided hits at the front of the queue.
@@ -283,7 +334,7 @@ void ScanStream::trim(NormalizedText& win) {
   // no longer than the longest pattern) and the byte before it, and what undecided hits
   // still look at.
   std::size_t keep = chain_.pos;
-  keep -= std::min(keep, automaton_.max_pattern_len() + 1);
+  keep -= std::min(keep, automaton_.max_pattern_len() + 1 + (addresses_ ? kDomainBytes : 0));
   for (std::size_t k = head_; k < queue_.size(); ++k)
     if (!queue_[k].decided) keep = std::min(keep, queue_[k].next - base_);
   if (const PatternChoices* choices = matcher_.choices(); choices && !choices->mask_words.empty()) {

@@ -42,14 +42,22 @@ class ScanStream {
 
  private:
   // A hit whose right neighbour was not final when it was found.
+  static constexpr std::size_t kNoMark = static_cast<std::size_t>(-1);
+  // The longest local part of an e-mail address that mail must carry.
+  static constexpr std::size_t kLocalPartBytes = 64;
+  // The longest domain of an address; a walk back over one stays inside the window.
+  static constexpr std::size_t kDomainBytes = 255;
   struct Pending {
     Match hit;
     std::size_t next;  // absolute byte of the next character to look at
     bool walking;      // a run of symbols' letters after the hit is being walked
     bool decided;
     bool accepted;
+    // Thorough: the hit is followed by "." or "-" and what comes after is walked as the
+    // rest of an e-mail address's local part, up to this absolute byte.
+    std::size_t address_end = kNoMark;
+    bool after_separator = false;  // the last byte walked was that "." or "-"
   };
-  static constexpr std::size_t kNoMark = static_cast<std::size_t>(-1);
   // What stands just before win.text[0], for a walk to the left that reaches it.
   enum class Before : std::uint8_t { Start, NonWord, Word, SymbolsThenNonWord, SymbolsThenWord };
 
@@ -64,6 +72,9 @@ class ScanStream {
   Taken take(const Window& w, const Occurrence& occ, std::size_t stable_bytes, bool final,
              std::vector<Match>& out);
   void walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const;
+  // Whether the "." or "-" at byte b (before a hit) belongs to the domain of an e-mail
+  // address ("me@mail.dick.com").
+  bool in_domain(const Window& w, std::size_t b) const;
   void settle(std::vector<Match>& out);
   // `found`: the occurrences when they were searched for already, else null.
   void run(const NormalizedText& win, std::size_t stable_bytes, bool final, std::vector<Match>& out,
@@ -72,6 +83,7 @@ class ScanStream {
   const Matcher& matcher_;
   const Automaton& automaton_;
   const bool boundaries_;
+  const bool addresses_;  // thorough, whole words: a word in an address's local part is none
   Automaton::Chain chain_;
   std::size_t base_ = 0;
   Before before_ = Before::Start;

@@ -3,8 +3,9 @@
 // thorough forms, byte by byte against the sets its bytes accept; take the longest (then
 // the lowest id); it counts for the first entry whose doubled, stretched and single
 // letters the text has, or else a shorter occurrence at the same place does, or else the
-// search goes on one byte later; the whole-word test as in naive_matcher.hpp, with joined letters as
-// word starts. Then the tokens with masks, each against the words in entry order.
+// search goes on one byte later; the whole-word test as in naive_matcher.hpp, with joined
+// letters as word starts and no whole word inside an e-mail address. Then the tokens with
+// masks, each against the words in entry order.
 #pragma once
 
 #include <algorithm>
@@ -77,6 +78,45 @@ inline std::vector<Match> naive_thorough_scan(const std::vector<WordEntry>& entr
       std::size_t b = e;
       while (b < n && symbol(b, kSymbolFirst)) ++b;
       right = b != e && (b == n || !word(b));
+    }
+    // An e-mail address is no text: a word of its local part ("dick.smith@example.org")
+    // or of its domain ("me@mail.dick.com") stands in no sentence.
+    auto at_sign = [&](std::size_t b, std::uint8_t bit) { return t[b] == 'A' && symbol(b, bit); };
+    auto separator = [&](std::size_t b) { return t[b] == '.' || t[b] == '-'; };
+    if (right && e < n && !joined(e) && separator(e)) {
+      bool after = true;
+      for (std::size_t j = e + 1; j < n; ++j) {
+        const bool at = at_sign(j, kSymbolFirst);
+        bool on = false;
+        if (after) {
+          on = word(j) && !at;
+          after = false;
+        } else if (at) {
+          right = !(j + 1 < n && word(j + 1));
+          break;
+        } else {
+          on = word(j) || separator(j);
+          after = !word(j);
+        }
+        if (!on || j >= e + 64) break;
+      }
+    }
+    if (left && s > 0 && !joined(s) && separator(s - 1)) {
+      bool after = true;
+      for (std::size_t j = s - 1; j > 0 && s - 1 - (j - 1) <= 255; --j) {
+        const std::size_t c = j - 1;
+        if (at_sign(c, kSymbolFirst | kSymbolLast)) {
+          left = !(!after && c > 0 && word(c - 1));
+          break;
+        }
+        if (word(c)) {
+          after = false;
+        } else if (separator(c) && !after) {
+          after = true;
+        } else {
+          break;
+        }
+      }
     }
     return left && right;
   };
