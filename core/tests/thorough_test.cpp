@@ -105,6 +105,23 @@ TEST(ThoroughHits, AMaskedWordKeepsItsLastLetter) {
   });
 }
 
+// A mask hides a letter or two for each character of its run, any number for a run of
+// three or more: a lone "#" between two digits is no word of seven letters.
+TEST(ThoroughHits, AMaskStandsForAsManyLettersAsItsRunAllows) {
+  check({
+      {En, "f*k", {"f*k"}},
+      {En, "b*ch", {"b*ch"}},
+      {En, "a**hole", {"a**hole"}},
+      {En, "f**king", {"f**king"}},
+      {En, "motherf**r", {"motherf**r"}},
+      {De, "so eine Sch***e", {"Sch***e"}},
+      {En, "see http://example.org/5230?pid=5#6", {}},  // "schlong" would need five letters
+      {De, "der Inhalt ist Pi*r^2", {}},                 // "pisser": three
+      {Hi, "K*1", {}},                                    // "kanjari": five
+      {De, "Sch*e", {}},
+  });
+}
+
 // A character that stands for two letters is one single letter of a chain, and the same
 // letter on both sides of a space in a spelled-out phrase runs together.
 TEST(ThoroughHits, ChainsTakeTwoLetterCharactersAndJoinedDoubles) {

@@ -195,7 +195,8 @@ inline std::vector<Match> naive_thorough_scan(const std::vector<WordEntry>& entr
           const bool ok = (s0 == 0 || !word(s0 - 1) || symbol(s0 - 1, kSymbolLast)) &&
                           (e0 == n || !word(e0) || symbol(e0, kSymbolFirst));
           if (!ok) continue;
-          // Letters and masks against the word: a mask one letter or more (never a space),
+          // Letters and masks against the word: a mask one letter or more (never a space):
+          // at most two for one character, four for a pair, any number for a longer run;
           // a doubled letter of the text one or two letters of the word.
           const std::string_view token(t.data() + s0, e0 - s0);
           std::vector<bool> reach(letters.size() + 1, false);
@@ -205,7 +206,9 @@ inline std::vector<Match> naive_thorough_scan(const std::vector<WordEntry>& entr
             for (std::size_t j = 0; j < letters.size(); ++j) {
               if (!reach[j]) continue;
               if (token[i] == '*') {
-                for (std::size_t k = j; k < letters.size() && letters[k] != ' '; ++k) next[k + 1] = true;
+                const std::uint8_t f = flags_of_char(char_at[s0 + i]);
+                const std::size_t most = (f & kStretched) ? SIZE_MAX : (f & kDoubled) ? 4 : 2;
+                for (std::size_t k = j; k < letters.size() && letters[k] != ' ' && k - j < most; ++k) next[k + 1] = true;
               } else if (accepts[static_cast<unsigned char>(letters[j])][static_cast<unsigned char>(token[i])]) {
                 next[j + 1] = true;
                 if ((flags_of_char(char_at[s0 + i]) & kDoubled) && j + 1 < letters.size() &&
