@@ -19,7 +19,9 @@ enum class NormalizationLevel : std::uint8_t {
   // from Unicode's confusables, leetspeak (a symbol that may be one of two letters
   // stays a code for both), separators between single letters, runs of any length.
   // Words are compiled from their thorough form and accept what each letter may be
-  // written as; ordinary words are never joined.
+  // written as; masks ("*", "#", "%") inside a word hide one or two of its letters each,
+  // up to four for a pair and any number for a longer run; ordinary words are never
+  // joined, and a word inside an e-mail address is no hit.
   Thorough = 3,
 };
 
