@@ -176,12 +176,25 @@ void Automaton::emit(const std::vector<std::uint32_t>& next, const std::vector<s
   for (std::uint32_t u : order)
     if (renum[u] == kNone) renum[u] = fresh++;
 
-  trans_.assign(n_states * stride, 0);
+  // Ids of 16 bits in 8-byte units (state * stride * 2 bytes / 8) where they fit, else
+  // 32 bits; the table is written once, in its final width.
+  const bool narrow = n_states * stride / 4 <= 0x10000;
+  const unsigned unit = narrow ? shift - 2 : shift;
+  if (narrow) {
+    trans16_.resize(n_states * stride);
+  } else {
+    trans_.resize(n_states * stride);
+  }
   match_pattern_.assign(n_match + 1, kNone);
   match_len_.assign(n_match + 1, 0);
   for (std::size_t u = 0; u < n_states; ++u) {
     const std::size_t row = std::size_t{renum[u]} << shift;
-    for (std::size_t c = 0; c < stride; ++c) trans_[row + c] = renum[next[u * stride + c]] << shift;
+    const std::uint32_t* from = next.data() + u * stride;
+    if (narrow) {
+      for (std::size_t c = 0; c < stride; ++c) trans16_[row + c] = static_cast<std::uint16_t>(renum[from[c]] << unit);
+    } else {
+      for (std::size_t c = 0; c < stride; ++c) trans_[row + c] = renum[from[c]] << unit;
+    }
     if (u != kDeadTmp && pat[u] != kNone) {
       match_pattern_[renum[u]] = pat[u];
       match_len_[renum[u]] = len[u];
@@ -198,18 +211,9 @@ void Automaton::emit(const std::vector<std::uint32_t>& next, const std::vector<s
     }
   }
   for (std::size_t b = 0; b < 256; ++b) resets_[b] = to_start[classes_[b]] * 10 >= (n_states - 1) * 9;
-  start_ = renum[kStartTmp] << shift;
-  max_match_ = n_match << shift;
-  id_shift_ = shift;
-  if (n_states * stride / 4 <= 0x10000) {
-    // 16-bit ids in 8-byte units: state * stride * 2 bytes / 8.
-    trans16_.resize(trans_.size());
-    for (std::size_t i = 0; i < trans_.size(); ++i) trans16_[i] = static_cast<std::uint16_t>(trans_[i] >> 2);
-    std::vector<std::uint32_t>().swap(trans_);
-    start_ >>= 2;
-    max_match_ >>= 2;
-    id_shift_ = shift - 2;
-  }
+  start_ = renum[kStartTmp] << unit;
+  max_match_ = n_match << unit;
+  id_shift_ = unit;
 }
 
 std::size_t Automaton::memory_bytes() const noexcept {
