@@ -83,6 +83,15 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
       if (has[c]) label_classes[l].push_back(static_cast<std::uint8_t>(c));
   }
   std::vector<std::vector<std::uint32_t>> by_class(classes);
+  // The root is in every state that has no match yet (the search is unanchored), and its
+  // children for a class are always the same: kept apart, and where no other node of the
+  // state goes on by a class, the state that the root alone leads to is looked up once.
+  std::vector<std::vector<std::uint32_t>> root_by_class(classes);
+  nodes.for_each_child(0, [&](std::uint32_t label, std::uint32_t child) {
+    for (std::uint8_t c : label_classes[label]) root_by_class[c].push_back(child);
+  });
+  constexpr std::uint32_t kUnknown = 0xFFFFFFFFu;
+  std::vector<std::uint32_t> root_only(classes, kUnknown);
 
   const std::size_t id_limit = (std::size_t{1} << 32) >> shift;
   const std::size_t max_states = std::min(limits.max_states, id_limit);
@@ -133,17 +142,29 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
     // Each node's children, handed to the classes its edges take: one pass over the
     // edges instead of one for each class.
     for (std::size_t c = 0; c < classes; ++c) by_class[c].clear();
+    bool with_root = false;
     for (std::uint32_t k = first[q]; k < first[q + 1]; ++k) {
       const Trie::Node& node = nodes[pool[k]];
       if (node.depth < floor) continue;
+      if (pool[k] == 0) {
+        with_root = true;
+        continue;
+      }
       nodes.for_each_child(pool[k], [&](std::uint32_t label, std::uint32_t child) {
         for (std::uint8_t c : label_classes[label]) by_class[c].push_back(child);
       });
     }
     for (std::size_t c = 0; c < classes; ++c) {
       std::vector<std::uint32_t>& set = by_class[c];
+      const bool root_alone = with_root && set.empty();
+      if (root_alone && root_only[c] != kUnknown) {
+        next[std::size_t{q} * stride + c] = root_only[c];
+        continue;
+      }
+      if (with_root) set.insert(set.end(), root_by_class[c].begin(), root_by_class[c].end());
       if (set.empty()) {  // nothing goes on: START, or DEAD once committed
         next[std::size_t{q} * stride + c] = commit ? 0 : 1;
+        if (root_alone) root_only[c] = commit ? 0 : 1;
         continue;
       }
       if (!commit) set.push_back(0);
@@ -177,6 +198,7 @@ std::unique_ptr<Automaton> Automaton::build_sets(const std::vector<std::string>&
         }
       }
       next[std::size_t{q} * stride + c] = to;
+      if (root_alone) root_only[c] = to;
     }
   }
   const std::size_t n_states = first.size() - 1;
