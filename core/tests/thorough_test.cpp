@@ -328,8 +328,11 @@ TEST(ThoroughHits, NoWordInsideAnEmailAddress) {
 // Addresses whose words are decided across pieces: the walk after a word waits for the
 // next piece, and the walk back over a domain reads what the last piece left.
 TEST(ThoroughHits, AddressesCutIntoPiecesAsWhole) {
-  const std::vector<std::string> parts = {"dick", "shit", "fuck", ".", "-", "@", "x", "ab", " ", "smith", "!", "..",
+  std::vector<std::string> parts = {"dick", "shit", "fuck", ".", "-", "@", "x", "ab", " ", "smith", "!", "..",
                                           "yzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyzyz"};
+  std::string label;  // a domain label near the longest walk back
+  while (label.size() < 250) label += "yz";
+  parts.push_back(label);
   std::mt19937 rng(11);
   const std::vector<WordEntry> words = {{"dick", Category::Strong, 2, false}, {"shit", Category::Strong, 2, false},
                                         {"fuck", Category::Strong, 2, false}};
@@ -349,6 +352,11 @@ TEST(ThoroughHits, AddressesCutIntoPiecesAsWhole) {
       std::string text;
       for (std::size_t n = 1 + rng() % 40; n > 0; --n) text += parts[rng() % parts.size()];
       ASSERT_EQ(whole.value().find(text), cut.value().find(text)) << "piece " << piece << ": " << text;
+    }
+    // The "@" at the far end of the walk back, and one byte beyond it.
+    for (std::size_t n = 250; n <= 256; ++n) {
+      const std::string text = "me@" + label.substr(0, n) + ".dick.com";
+      ASSERT_EQ(whole.value().find(text), cut.value().find(text)) << "piece " << piece << ", label " << n;
     }
   }
 }

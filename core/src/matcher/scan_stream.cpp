@@ -334,7 +334,7 @@ void ScanStream::trim(NormalizedText& win) {
   // no longer than the longest pattern) and the byte before it, and what undecided hits
   // still look at.
   std::size_t keep = chain_.pos;
-  keep -= std::min(keep, automaton_.max_pattern_len() + 1 + (addresses_ ? kDomainBytes : 0));
+  keep -= std::min(keep, automaton_.max_pattern_len() + 1 + (addresses_ ? kDomainBytes + 1 : 0));
   for (std::size_t k = head_; k < queue_.size(); ++k)
     if (!queue_[k].decided) keep = std::min(keep, queue_[k].next - base_);
   if (const PatternChoices* choices = matcher_.choices(); choices && !choices->mask_words.empty()) {
