@@ -107,7 +107,7 @@ ScanStream::Taken ScanStream::take(const Window& w, const Occurrence& occ, std::
 void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, bool final) const {
   std::size_t b = p.next - base_;
   if (!p.walking && p.address_end == kNoMark && b < stable_bytes) {
-    if (addresses_ && !w.joined(b) && (w.byte(b) == '.' || w.byte(b) == '-')) {
+    if (addresses_ && !w.joined(b) && w.address_separator(b)) {
       p.address_end = base_ + b + kLocalPartBytes;
       p.after_separator = true;
       ++b;
@@ -136,7 +136,7 @@ void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, boo
     // local part goes on over word bytes, each "." or "-" followed by one, to an "@"
     // (the code it became, as a symbol) with a word byte after it.
     for (; b < stable_bytes; ++b) {
-      const bool at = w.byte(b) == 'A' && w.symbol(b, kSymbolFirst);
+      const bool at = w.at_sign(b, kSymbolFirst);
       bool goes_on = false;
       if (p.after_separator) {
         goes_on = w.word(b) && !at;
@@ -147,7 +147,7 @@ void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, boo
         p.accepted = !w.word(b + 1);
         return;
       } else {
-        goes_on = w.word(b) || w.byte(b) == '.' || w.byte(b) == '-';
+        goes_on = w.word(b) || w.address_separator(b);
         p.after_separator = !w.word(b);
       }
       if (!goes_on || base_ + b >= p.address_end) {
@@ -165,18 +165,18 @@ void ScanStream::walk(const Window& w, Pending& p, std::size_t stable_bytes, boo
 }
 
 bool ScanStream::in_domain(const Window& w, std::size_t b) const {
-  if (w.byte(b) != '.' && w.byte(b) != '-') return false;
+  if (!w.address_separator(b)) return false;
   // Back over the labels before it, each "." or "-" with a word byte on either side, to
   // an "@" with a word byte before it.
   const std::size_t stop = b > kDomainBytes ? b - kDomainBytes : 0;
   bool separator = true;  // the byte after the one looked at is a separator
   while (b > stop) {
     const std::size_t c = b - 1;
-    if (w.byte(c) == 'A' && w.symbol(c, kSymbolFirst | kSymbolLast))
+    if (w.at_sign(c, kSymbolFirst | kSymbolLast))
       return !separator && c > 0 && w.word(c - 1);
     if (w.word(c)) {
       separator = false;
-    } else if ((w.byte(c) == '.' || w.byte(c) == '-') && !separator) {
+    } else if (w.address_separator(c) && !separator) {
       separator = true;
     } else {
       return false;

@@ -41,12 +41,12 @@ class ScanStream {
   std::size_t settled(const NormalizedText& win, std::size_t fallback) const noexcept;
 
  private:
-  // A hit whose right neighbour was not final when it was found.
   static constexpr std::size_t kNoMark = static_cast<std::size_t>(-1);
   // The longest local part of an e-mail address that mail must carry.
   static constexpr std::size_t kLocalPartBytes = 64;
   // The longest domain of an address; a walk back over one stays inside the window.
   static constexpr std::size_t kDomainBytes = 255;
+  // A hit whose right neighbour was not final when it was found.
   struct Pending {
     Match hit;
     std::size_t next;  // absolute byte of the next character to look at
@@ -83,7 +83,7 @@ class ScanStream {
   const Matcher& matcher_;
   const Automaton& automaton_;
   const bool boundaries_;
-  const bool addresses_;  // thorough, whole words: a word in an address's local part is none
+  const bool addresses_;  // thorough, whole words: a word inside an e-mail address is none
   Automaton::Chain chain_;
   std::size_t base_ = 0;
   Before before_ = Before::Start;

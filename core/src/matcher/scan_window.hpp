@@ -28,6 +28,11 @@ class ScanStream::Window {
   bool symbol(std::size_t b, std::uint8_t bit) const noexcept {
     return ascii::kWordBytes[byte(b)] && !nt_.flags.empty() && (nt_.flags[index_of(b)] & bit) != 0;
   }
+  // Thorough: whether byte b is the code an "@" became (the symbol that stands for a or
+  // o), as seen from the side that `bit` names; and whether it is a "." or "-", which
+  // join the parts of an e-mail address.
+  bool at_sign(std::size_t b, std::uint8_t bit) const noexcept { return byte(b) == 'A' && symbol(b, bit); }
+  bool address_separator(std::size_t b) const noexcept { return byte(b) == '.' || byte(b) == '-'; }
   // Whether separators between single letters were dropped just before byte b: a word
   // may start there whatever stands before it.
   bool joined(std::size_t b) const noexcept {
